@@ -208,9 +208,13 @@ namespace {
 // last kRecordSize - 1 bytes of the one before, so a record split across reads is seen.
 std::string FindVersionRecord(int fd) {
   using namespace orvane_version;
+  // The mask is read through a volatile so the compiler cannot fold the plain magic into
+  // a constant of this program; the check value is the second guard against that.
+  volatile unsigned char maskSource = kMagicMask;
+  const unsigned char mask = maskSource;
   std::array<unsigned char, kMagicSize> magic{};
   for (std::size_t i = 0; i < kMagicSize; ++i)
-    magic[i] = static_cast<unsigned char>(kMaskedMagic[i] ^ kMagicMask);
+    magic[i] = static_cast<unsigned char>(kMaskedMagic[i] ^ mask);
 
   constexpr std::size_t kChunk = 1 << 16;
   std::vector<unsigned char> window(kRecordSize - 1 + kChunk);
