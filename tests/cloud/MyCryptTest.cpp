@@ -1,4 +1,4 @@
-#include "MyCrypt.h"
+#include "cloud/MyCrypt.h"
 
 #include <gtest/gtest.h>
 
