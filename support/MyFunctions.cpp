@@ -1,5 +1,6 @@
 #include "MyFunctions.h"
 
+#include "UniqueFd.h"
 #include "VersionRecord.h"
 
 #include <algorithm>
@@ -17,21 +18,6 @@ namespace {
 
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 32) : c; }
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
-
-// Closes a POSIX descriptor on every path out of the reader.
-class FileDescriptor {
-public:
-  explicit FileDescriptor(int fd) : m_fd(fd) {}
-  ~FileDescriptor() {
-    if (m_fd >= 0) ::close(m_fd);
-  }
-  FileDescriptor(const FileDescriptor &) = delete;
-  FileDescriptor &operator=(const FileDescriptor &) = delete;
-  int get() const { return m_fd; }
-
-private:
-  int m_fd;
-};
 
 const char *LookupEnvironment(const std::string &name) {
   if (const char *value = std::getenv(name.c_str())) return value;
@@ -247,7 +233,7 @@ std::string FindVersionRecord(int fd) {
 } // namespace
 
 std::string FileVersionText(const std::string &fileName, bool trim) {
-  FileDescriptor file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
+  TUniqueFd file(::open(fileName.c_str(), O_RDONLY | O_CLOEXEC));
   if (file.get() < 0) return {};
   std::string version = FindVersionRecord(file.get());
   if (trim)
