@@ -84,6 +84,7 @@ void TAfComPortCore::CloseDevice() {
     // Order matters: the write thread's purge takes the write lock inside this read lock.
     if (m_writeThread) {
       m_writeThread->StopThread();
+      m_lastPurgeAcknowledged = m_writeThread->PurgeAcknowledged();
       m_writeThread.reset();
     }
     if (m_eventThread) {

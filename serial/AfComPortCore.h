@@ -78,6 +78,9 @@ class TAfComPortCore {
   std::exception_ptr TakeThreadException();
   // Device writes that moved bytes since the open; for tests and benchmarks.
   uint64_t DeviceWrites() const;
+  // Whether the last close got the write thread's purge acknowledgement (a
+  // pending write was given up rather than waited out).
+  bool LastPurgeAcknowledged() const { return m_lastPurgeAcknowledged; }
 
  private:
   friend class TAfComPortEventThread;
@@ -99,6 +102,7 @@ class TAfComPortCore {
   TThreadPriority m_writePriority = tpHigher;
   TThreadPriority m_eventPriority = tpNormal;
   TReceiver m_receiver;
+  bool m_lastPurgeAcknowledged = false;
 
   std::timed_mutex m_readLock;
   std::mutex m_writeLock;

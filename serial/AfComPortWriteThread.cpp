@@ -40,7 +40,7 @@ bool TAfComPortWriteThread::PurgeOutput() {
 }
 
 void TAfComPortWriteThread::StopThread() {
-  PurgeOutput();
+  m_purgeAcknowledged = PurgeOutput();
   CommonStop();
 }
 

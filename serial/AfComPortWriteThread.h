@@ -31,6 +31,8 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
   // Caller: main thread, inside the core's read lock (takes the write lock).
   bool PurgeOutput();
   void StopThread() override;
+  // Whether the purge of the last StopThread was acknowledged in time.
+  bool PurgeAcknowledged() const { return m_purgeAcknowledged; }
 
   // Device writes that moved at least one byte; for tests and benchmarks.
   uint64_t DeviceWrites() const { return m_deviceWrites; }
@@ -49,4 +51,5 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
   std::atomic<bool> m_purgeRequest{false};
   std::binary_semaphore m_purgeAck{0};
   std::atomic<uint64_t> m_deviceWrites{0};
+  bool m_purgeAcknowledged = false;
 };
