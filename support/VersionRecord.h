@@ -8,6 +8,8 @@
 // words, and a 32-bit little-endian check value over the numbers. The magic is kept
 // here only in masked form and unmasked at compile time inside the record, so the
 // reader's own code (which unmasks it at run time) never contains the bytes of a record.
+// "used" and "retain" keep the unreferenced record through optimisation, link-time
+// optimisation and the linker's section garbage collection.
 
 #include <cstddef>
 #include <cstdint>
@@ -55,5 +57,5 @@ constexpr Record MakeRecord(std::uint16_t major, std::uint16_t minor, std::uint1
 } // namespace orvane_version
 
 #define ORVANE_EMBED_VERSION_RECORD(major, minor, release, build)                           \
-  [[gnu::used]] static constexpr ::orvane_version::Record orvaneEmbeddedVersionRecord =     \
+  [[gnu::used, gnu::retain]] static constexpr ::orvane_version::Record orvaneEmbeddedVersionRecord =     \
       ::orvane_version::MakeRecord((major), (minor), (release), (build))
