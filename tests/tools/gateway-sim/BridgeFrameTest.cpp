@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -85,6 +86,18 @@ std::string Downlink(const std::string& id, const std::string& commandAndSuffix)
     return "%pkt_tx 1E16AFFD0000ED070742" + id + commandAndSuffix;
 }
 
+// Reads bridge lines until one of type 7 with the given sub-type; gives up after a number
+// of ordinary reports far beyond the answer's delay, so a missing answer fails the test.
+std::optional<Decoded> WaitForAnswer(SimProcess& sim, int subType) {
+    for (int heard = 0; heard < 200; ++heard) {
+        const auto line = sim.WaitFor(":brg2gw ");
+        if (!line) return std::nullopt;
+        const Decoded d = Decode(line->substr(8));
+        if (d.type == 7 && d.subType == subType) return d;
+    }
+    return std::nullopt;
+}
+
 } // namespace
 
 TEST(GatewaySimBridges, EveryFrameDecodesAndInformationFramesNameTheSameBridges) {
@@ -136,24 +149,14 @@ TEST(GatewaySimBridges, SignalCheckAndBlinkAreAnsweredByTheAddressedBridge) {
 
     ASSERT_TRUE(sim->Send(Downlink(id, "0854455354")));
     ASSERT_TRUE(sim->WaitFor("OK pkt_tx"));
-    for (;;) {
-        const auto line = sim->WaitFor(":brg2gw ");
-        ASSERT_TRUE(line);
-        const Decoded d = Decode(line->substr(8));
-        if (d.type != 7 || d.subType != 8) continue;
-        EXPECT_EQ(d.id, id);
-        EXPECT_GT(d.byte26, 0);
-        break;
-    }
+    const auto check = WaitForAnswer(*sim, 8);
+    ASSERT_TRUE(check);
+    EXPECT_EQ(check->id, id);
+    EXPECT_GT(check->byte26, 0);
 
     ASSERT_TRUE(sim->Send(Downlink(id, "02")));
     ASSERT_TRUE(sim->WaitFor("OK pkt_tx"));
-    for (;;) {
-        const auto line = sim->WaitFor(":brg2gw ");
-        ASSERT_TRUE(line);
-        const Decoded d = Decode(line->substr(8));
-        if (d.type != 7 || d.subType != 2) continue;
-        EXPECT_EQ(d.id, id);
-        break;
-    }
+    const auto blink = WaitForAnswer(*sim, 2);
+    ASSERT_TRUE(blink);
+    EXPECT_EQ(blink->id, id);
 }
