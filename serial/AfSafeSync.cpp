@@ -172,6 +172,8 @@ void SetExceptionHandler(TExceptionHandler handler) {
   Table().handler = std::move(handler);
 }
 
+void HandleException(std::exception_ptr error) { Handle(std::move(error)); }
+
 void ShowException(std::exception_ptr error) {
   QCoreApplication* app = QCoreApplication::instance();
   if (!app) return;

@@ -46,5 +46,7 @@ bool RunInMainThread(uint32_t id, int limitMs);
 void SetExceptionHandler(TExceptionHandler handler);
 // Hands an exception to the handler in the main thread (queued); any thread.
 void ShowException(std::exception_ptr error);
+// Hands an exception to the handler now; main thread.
+void HandleException(std::exception_ptr error);
 
 }  // namespace AfSafeSync
