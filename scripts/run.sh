@@ -1,0 +1,90 @@
+#!/usr/bin/env bash
+# The README's run command: the monitor against a simulated gateway.
+#
+#   scripts/run.sh [gateway-sim options]      e.g. scripts/run.sh --bridges 12 --sim locked
+#
+# Installs and builds (scripts/setup.sh), starts gateway-sim on a pseudo-terminal, writes
+# a temporary settings hive in which COM1 is the simulator's link, and starts the monitor
+# on it: under the user's display, under xvfb-run when there is none, or on Qt's offscreen
+# platform when ORVANE_HEADLESS=1. Open COM1 in the window to talk to the gateway. The
+# simulator and the temporary folder go when the monitor exits (or on Ctrl-C).
+#
+# Environment: ORVANE_BUILD_DIR (default build/), ORVANE_SKIP_SETUP=1 to reuse a build,
+# ORVANE_HEADLESS=1 as above. The simulator's own messages are in its folder's sim.err.
+set -euo pipefail
+
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+build_dir=${ORVANE_BUILD_DIR:-$here/build}
+export ORVANE_BUILD_DIR=$build_dir
+
+if [ "${ORVANE_SKIP_SETUP:-0}" != 1 ]; then
+  "$here/scripts/setup.sh"
+fi
+
+sim="$build_dir/tools/gateway-sim/gateway-sim"
+monitor="$build_dir/app/orvane-monitor"
+for program in "$sim" "$monitor"; do
+  if [ ! -x "$program" ]; then
+    echo "run: $program was not built" >&2
+    exit 1
+  fi
+done
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-demo.XXXXXX")
+sim_pid=
+cleanup() {
+  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
+    kill -TERM "$sim_pid" 2>/dev/null || true
+    wait "$sim_pid" 2>/dev/null || true
+  fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
+
+# The simulator prints its pty's path once the link is in place.
+link="$work/com1"
+"$sim" --link "$link" "$@" >"$work/sim.out" 2>"$work/sim.err" &
+sim_pid=$!
+for _ in $(seq 1 200); do
+  [ -s "$work/sim.out" ] && break
+  if ! kill -0 "$sim_pid" 2>/dev/null; then
+    echo "run: gateway-sim did not start:" >&2
+    cat "$work/sim.err" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
+if [ ! -s "$work/sim.out" ]; then
+  echo "run: gateway-sim did not publish $link" >&2
+  exit 1
+fi
+
+# A settings hive of its own, so the demo never touches the user's settings.
+export ORVANE_SETTINGS_DIR="$work/settings"
+mkdir -m 700 "$ORVANE_SETTINGS_DIR"
+hive_link=${link//\\/\\\\}
+hive_link=${hive_link//\"/\\\"}
+(
+  umask 077
+  cat >"$ORVANE_SETTINGS_DIR/settings.reg" <<HIVE
+ORVANE SETTINGS HIVE 1
+; Demo settings written by scripts/run.sh: COM1 is the simulated gateway.
+
+[Software\\Qel\\Orvane Monitor\\Ports]
+"COM1"="$hive_link"
+HIVE
+)
+
+echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); open COM1 in the window"
+
+status=0
+if [ "${ORVANE_HEADLESS:-0}" = 1 ]; then
+  QT_QPA_PLATFORM=offscreen "$monitor" || status=$?
+elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+  "$monitor" || status=$?
+else
+  xvfb-run -a "$monitor" || status=$?
+fi
+exit "$status"
