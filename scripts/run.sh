@@ -32,7 +32,13 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-demo.XXXXXX")
 sim_pid=
+monitor_pid=
 cleanup() {
+  # The monitor runs as a job of its own: its whole group goes (xvfb-run and Xvfb too).
+  if [ -n "$monitor_pid" ] && kill -0 "$monitor_pid" 2>/dev/null; then
+    kill -TERM -- "-$monitor_pid" 2>/dev/null || kill -TERM "$monitor_pid" 2>/dev/null || true
+    wait "$monitor_pid" 2>/dev/null || true
+  fi
   if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
     kill -TERM "$sim_pid" 2>/dev/null || true
     wait "$sim_pid" 2>/dev/null || true
@@ -79,12 +85,19 @@ HIVE
 
 echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); open COM1 in the window"
 
-status=0
+# Started in the background and waited for, so that INT and TERM reach the traps at once
+# (bash holds traps back while a foreground child runs); job control gives it its own group.
+set -m
 if [ "${ORVANE_HEADLESS:-0}" = 1 ]; then
-  QT_QPA_PLATFORM=offscreen "$monitor" || status=$?
+  QT_QPA_PLATFORM=offscreen "$monitor" &
 elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  "$monitor" || status=$?
+  "$monitor" &
 else
-  xvfb-run -a "$monitor" || status=$?
+  xvfb-run -a "$monitor" &
 fi
+monitor_pid=$!
+set +m
+status=0
+wait "$monitor_pid" || status=$?
+monitor_pid=
 exit "$status"
