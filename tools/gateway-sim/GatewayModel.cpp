@@ -375,7 +375,7 @@ void GatewayModel::SendCell(Millis now) {
         return;
     }
     if (now < attachAt_) {
-        Emit(":cell 0 2 0 0 \"\""); // searching
+        Emit(":cell 0 0 0 0 \"\""); // not registered yet: "Searching for network..."
         return;
     }
     std::uniform_int_distribution<int> drift(-3, 3);
