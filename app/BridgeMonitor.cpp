@@ -208,14 +208,19 @@ void TBridgeMonitor::RefreshBridges() {
   if (Ready(m_selectBridges)) {
     m_selectBridges.Reset();
     m_selectBridges.BindParam(1, Variant(static_cast<std::int32_t>(m_controls.tBridgeLevel->value())));
+    // Columns by name, looked up once per refresh rather than once per cell.
+    const int columns[kColumnCount] = {m_selectBridges.ColumnIndex("MAC"), m_selectBridges.ColumnIndex("Version"),
+                                       m_selectBridges.ColumnIndex("BoardType"),
+                                       m_selectBridges.ColumnIndex(monitoring ? "TimePassed" : "ReceivedLocal"),
+                                       m_selectBridges.ColumnIndex("RSSI_RX")};
+    sqlite3_stmt* statement = m_selectBridges.Statement();
     m_selectBridges.Open();
     while (!m_selectBridges.Eof()) {
+      std::vector<QString>& cells = rows.emplace_back(kColumnCount);
       // Null columns read as empty text.
-      rows.push_back({ToQString(m_selectBridges.FieldValue("MAC").ToString()),
-                      ToQString(m_selectBridges.FieldValue("Version").ToString()),
-                      ToQString(m_selectBridges.FieldValue("BoardType").ToString()),
-                      ToQString(m_selectBridges.FieldValue(monitoring ? "TimePassed" : "ReceivedLocal").ToString()),
-                      ToQString(m_selectBridges.FieldValue("RSSI_RX").ToString())});
+      for (int column = 0; column < kColumnCount; ++column)
+        if (columns[column] >= 0)
+          cells[column] = ToQString(m_database.ColumnValue(statement, columns[column]).ToString());
       m_selectBridges.Next();
     }
     // Not left open between refreshes: a pending cursor would pin a read
