@@ -1,0 +1,305 @@
+// The main window: construction, the binding of handlers by name, start-up,
+// opening and closing the port, the Refresh request and the reset of all
+// gateway displays.
+#include "FOvMonitor.h"
+
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QMessageBox>
+#include <QMetaMethod>
+#include <QTabBar>
+#include <chrono>
+#include <stdexcept>
+#include <thread>
+
+#include "serial/AfComPort.h"
+#include "serial/AfPortControls.h"
+#include "serial/PortMap.h"
+#include "support/MyConvert.h"
+#include "support/MyFunctions.h"
+#include "support/MyRegIniExtended.h"
+#include "ui_uOrvaneMonitor.h"
+#include "widgets/Clipboard.h"
+#include "widgets/LedPanel.h"
+
+namespace {
+
+const char* const kSettingsKey = "Software\\Qel\\Orvane Monitor";
+
+// The window resource's event bindings: control, its signal, the handler.
+// Connected by name so that a renamed control or handler fails at start-up
+// instead of leaving a dead button.
+struct Binding {
+  const char* control;
+  const char* signal;
+  const char* handler;
+};
+
+const Binding kBindings[] = {
+    {"bOpen", "clicked()", "bOpenClick()"},
+    {"bClose", "clicked()", "bCloseClick()"},
+    {"bGetInfo", "clicked()", "bGetInfoClick()"},
+    {"lOK", "doubleClicked()", "lOKDblClick()"},
+    {"vGWID", "clicked()", "vValueCopyClick()"},
+    {"vHardware", "clicked()", "vValueCopyClick()"},
+    {"vVersion", "clicked()", "vValueCopyClick()"},
+    {"vGNSS_Date", "clicked()", "vValueCopyClick()"},
+    {"vGNSS_Sat", "clicked()", "vValueCopyClick()"},
+    // A check box's click handler also runs when the program changes the
+    // state (the reset unticks the boxes), which is what `toggled` gives.
+    {"cShow_BRG", "toggled(bool)", "cShow_BRGClick()"},
+    {"cShow_GNSS", "toggled(bool)", "cShow_GNSSClick()"},
+    {"bWrite_Pin", "clicked()", "bWrite_PinClick()"},
+    {"bRead_APN", "clicked()", "bRead_APNClick()"},
+    {"bWrite_APN", "clicked()", "bWrite_APNClick()"},
+    {"bRead_ICCID", "clicked()", "bRead_ICCIDClick()"},
+    {"bRead_OwnerID", "clicked()", "bRead_OwnerIDClick()"},
+    {"bReset_OwnerID", "clicked()", "bReset_OwnerIDClick()"},
+    {"bRead_Server", "clicked()", "bRead_ServerClick()"},
+    {"bWrite_Server", "clicked()", "bWrite_ServerClick()"},
+    {"bRead_WiFi", "clicked()", "bRead_WiFiClick()"},
+    {"bWrite_WiFi", "clicked()", "bWrite_WiFiClick()"},
+    {"bCmd_Defaults", "clicked()", "bCmd_DefaultsClick()"},
+    {"bCmd_Connect", "clicked()", "bCmd_ConnectClick()"},
+    {"bCmd_Reboot", "clicked()", "bCmd_RebootClick()"},
+};
+
+}  // namespace
+
+TFOvMonitor::TFOvMonitor(QWidget* parent)
+    : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      ui(std::make_unique<Ui::uOrvaneMonitor>()),
+      cCom(std::make_unique<TAfComPort>()) {
+  ui->setupUi(this);
+  // A single fixed border: the layout is drawn for this client size.
+  setFixedSize(size());
+  // Nothing on this tab is written to; it stays in the resource but is not shown.
+  ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(ui->tDebug), false);
+  // The six tab captions were drawn for a narrower font than this platform's
+  // sans; a condensed face and slimmer tabs keep them all in view without scroll arrows.
+  QFont tabFont = ui->PageControl1->tabBar()->font();
+  tabFont.setStretch(QFont::Condensed);
+  ui->PageControl1->tabBar()->setFont(tabFont);
+  ui->PageControl1->tabBar()->setStyleSheet(QStringLiteral(
+      "QTabBar::tab { padding: 3px 7px; margin-top: 2px; border: 1px solid palette(mid); border-bottom: none;"
+      " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
+      "QTabBar::tab:selected { margin-top: 0px; background: palette(window); }"));
+
+  // The bridge grid's column widths (Bridge, Version, Type, Time, RX).
+  const int bridgeColumnWidths[] = {88, 58, 32, 52, 32};
+  for (int column = 0; column < 5; ++column) ui->sBridges->setColumnWidth(column, bridgeColumnWidths[column]);
+
+  // Its name appears in the serial component's error texts.
+  cCom->setObjectName(QStringLiteral("cCom"));
+  cCom->SetBaudRate(br9600);
+
+  tCommands.setInterval(1000);  // changed at run time by the send step
+  tRefreshBridges.setInterval(1000);
+  tKeepAlive.setInterval(60000);
+  tAutoDisplayGWInfo.setInterval(1500);
+
+  m_askYesNo = [this](const std::string& text) {
+    return QMessageBox::warning(this, QStringLiteral("Warning"), QString::fromStdString(text),
+                                QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
+  };
+
+  BindHandlers();
+  FormCreate();
+}
+
+TFOvMonitor::~TFOvMonitor() {
+  // FormDestroy, in this order: the cloud client, the database (both join with
+  // their tabs), the settings store, the command queue.
+  Settings.reset();
+  CommandQueue.clear();
+  // The port goes before the widgets it reports to (it closes without events).
+  cCom.reset();
+}
+
+void TFOvMonitor::BindHandlers() {
+  const QMetaObject* self = metaObject();
+  for (const Binding& binding : kBindings) {
+    QObject* control = findChild<QObject*>(QString::fromLatin1(binding.control));
+    if (!control) throw std::logic_error(std::string("window resource has no control ") + binding.control);
+    const int signal = control->metaObject()->indexOfSignal(binding.signal);
+    const int handler = self->indexOfSlot(binding.handler);
+    if (signal < 0 || handler < 0 ||
+        !QObject::connect(control, control->metaObject()->method(signal), this, self->method(handler)))
+      throw std::logic_error(std::string("cannot bind ") + binding.control + "." + binding.signal + " to " +
+                             binding.handler);
+  }
+
+  connect(&tCommands, &QTimer::timeout, this, &TFOvMonitor::tCommandsTimer);
+  connect(&tKeepAlive, &QTimer::timeout, this, &TFOvMonitor::tKeepAliveTimer);
+  // tRefreshBridges and tAutoDisplayGWInfo get their handlers with the bridge
+  // and cloud tabs.
+
+  cCom->OnDataRecived = [this](QObject*, int) { cComDataRecived(); };
+  cCom->OnPortOpen = [this](QObject*) { cComPortOpen(); };
+  cCom->OnPortClose = [this](QObject*) { cComPortClose(); };
+}
+
+void TFOvMonitor::FormCreate() {
+  AppVersion = FileVersionText(ProgramFileName(), false);
+  setWindowTitle(windowTitle() + " v" + QString::fromStdString(AppVersion));
+  Settings = std::make_unique<TRegIniExtended>(kSettingsKey);
+  // Not yet here, in their places of the start-up order: the version check
+  // (after the settings), the in-memory database and its schema, the server
+  // lists, the account migration and rebuild, the selection of the last
+  // account and the "Auto register" box.
+  LoadPortMap();
+  // Only ports that exist are listed, those in use drawn grey.
+  ui->cComPort->SetOptions({pcCheckExist, pcHighlightOpen});
+  ui->cComPort->SetMaxComPorts(1025);
+  ui->cComPort->SetComPort(cCom.get());
+  // The list preselects its first port; without this the port would still be
+  // COM0 and Open on the shown selection would fail.
+  if (cCom->ComNumber() == 0 && ui->cComPort->ComNumber() != 0) cCom->SetComNumber(ui->cComPort->ComNumber());
+  CommandQueue.clear();
+  ResetGatewayState();
+}
+
+// Ports named in the settings ("COM1" = "/dev/pts/5") take precedence over the
+// built-in table; the port selector lists what the map gives.
+void TFOvMonitor::LoadPortMap() {
+  std::map<int, std::string> ports;
+  for (const auto& [name, path] : Settings->ReadSectionValues("Ports")) {
+    if (name.size() < 4 || UpperText(name.substr(0, 3)) != "COM") continue;
+    const int number = TextToInt(name.substr(3), 0);
+    if (number > 0) ports[number] = path;
+  }
+  PortMap::SetExplicitPorts(std::move(ports));
+}
+
+void TFOvMonitor::closeEvent(QCloseEvent* event) {
+  FormClose();
+  QWidget::closeEvent(event);
+}
+
+void TFOvMonitor::FormClose() { bCloseClick(); }
+
+void TFOvMonitor::bOpenClick() {
+  if (ui->cComPort->currentIndex() < 0) return;
+  // Closing first fires the close event even for a closed port, so the Close
+  // button follows; opening an open port again starts over cleanly.
+  cCom->ClosePort();
+  ResetGatewayState();
+  // An open failure propagates to the application's error message.
+  cCom->OpenPort();
+}
+
+void TFOvMonitor::bCloseClick() {
+  if (cCom->IsPortOpen()) {
+    try {
+      // Directly, not queued: the gateway stops reporting before the port goes.
+      const std::string farewell = "%show_off\r";
+      cCom->WriteText(farewell);
+      WaitUntilSent(farewell.size());
+    } catch (...) {
+      // The port is closed regardless.
+    }
+  }
+  cCom->ClosePort();
+}
+
+// Closing purges whatever the write thread has not yet put on the line, which
+// would often swallow the farewell just written. Wait (briefly, bounded) until
+// the output buffer is empty and the bytes have had their time on the wire.
+void TFOvMonitor::WaitUntilSent(std::size_t byteCount) {
+  using namespace std::chrono;
+  const auto deadline = steady_clock::now() + milliseconds(500);
+  while (cCom->IsPortOpen() && cCom->OutBufferFree() < cCom->OutBufSize() && steady_clock::now() < deadline)
+    std::this_thread::sleep_for(milliseconds(1));
+  // Ten bit times per byte at 9600 baud, plus a little for the driver.
+  std::this_thread::sleep_for(microseconds(byteCount * 10 * 1000000 / 9600) + milliseconds(2));
+}
+
+void TFOvMonitor::cComPortOpen() {
+  RxBuffer.clear();
+  m_skippingLongLine = false;
+  ui->bClose->setEnabled(true);
+  ResetGatewayState();
+  bGetInfoClick();
+}
+
+void TFOvMonitor::cComPortClose() { ui->bClose->setEnabled(false); }
+
+void TFOvMonitor::bGetInfoClick() {
+  QueueCommand("%info");
+  QueueCommand("%show_off");
+  QueueCommandFlag("%show_cell", true);
+  QueueCommandFlag("%show_state", true);
+  QueueCommandInt("%show_io", 5);
+  GetParameter(97);
+  GetParameter(5640);
+  GetParameter(5641);
+}
+
+void TFOvMonitor::vValueCopyClick() {
+  if (const auto* panel = qobject_cast<const TPanel*>(sender())) CopyToClipboard(panel->Caption());
+}
+
+void TFOvMonitor::lOKDblClick() {
+  // Bound in the window resource but deliberately without an action.
+}
+
+void TFOvMonitor::cShow_BRGClick() {
+  const bool ticked = ui->cShow_BRG->isChecked();
+  // Bridge and GNSS reports exclude each other; unticking GNSS sends its "0" first.
+  if (ticked) ui->cShow_GNSS->setChecked(false);
+  QueueCommandFlag("%show_brg", ticked);
+  // The bridge grid refresh joins with the bridge tab.
+}
+
+void TFOvMonitor::cShow_GNSSClick() {
+  const bool ticked = ui->cShow_GNSS->isChecked();
+  if (ticked) ui->cShow_BRG->setChecked(false);
+  QueueCommandFlag("%show_gnss", ticked);
+}
+
+void TFOvMonitor::ResetGatewayState() {
+  // 1. Nothing pending is sent to the gateway we are about to (re)meet.
+  CommandQueue.clear();
+  tCommands.stop();
+
+  // 2. Identity, parameters read from the gateway, GNSS values.
+  ui->vGWID->SetCaption("");
+  ui->vHardware->SetCaption("");
+  ui->vVersion->SetCaption("");
+  ui->eICCID->clear();
+  ui->eOwnerID->clear();
+  ui->eAPN->clear();
+  ui->vGNSS_Date->SetCaption("");
+  ui->vGNSS_Sat->SetCaption("");
+  ui->lGNSS_Valid->SetCaption("");
+  ui->lGNSS_Valid->SwitchOff();
+  // (Map: removing all points and redrawing joins with the map control.)
+
+  // 3. Supply and ignition.
+  ui->vVIN->SetCaption("");
+  ui->vVBAT->SetCaption("");
+  ui->vIgnition->SetCaption("");
+  ui->vIgnition->SetEnabled(false);
+
+  // 4. Status line.
+  ui->vStatus->SetCaption("");
+
+  // 5. Connectivity.
+  ui->vNetwork->SwitchOff();
+  ui->vNetwork->setToolTip(QString());
+  ui->vNetwork->SetCaption("");
+  ui->vNetworkGen->SetCaption("");
+  ui->pSignalLevel->setValue(ui->pSignalLevel->minimum());
+
+  // 6. Cloud state lamps.
+  ShowCloudState("");
+
+  // 7. Reports switched off; a ticked box's handler queues its "0" command.
+  ui->cShow_BRG->setChecked(false);
+  ui->cShow_GNSS->setChecked(false);
+
+  // 8. ClearBridges and RefreshBridges go here, with the bridge tab.
+  // 9. Refilling both cloud grids for an empty gateway ID goes here, with the
+  //    cloud tab.
+}

@@ -1,0 +1,142 @@
+#pragma once
+// TFOvMonitor: the program's one window. It owns the serial port cCom, the
+// settings store, the command queue and the four timers, talks to the gateway
+// in its line protocol and shows what the gateway reports.
+//
+// The window is split by concern:
+//   FOvMonitor.cpp     construction, handler binding, start-up, open/close,
+//                      Refresh, the reset of all gateway displays
+//   GatewayLink.cpp    command queue, send step with retransmission,
+//                      keep-alive, receive step, dispatch by keyword
+//   ReportParsers.cpp  ":info", ":io", ":cell", ":sim", ":wifi", ":state"
+//   Parameters.cpp     parameter reads and writes, ":get", the command buttons
+//
+// Controls are reached through Form() (generated from resources/uOrvaneMonitor.ui);
+// handlers carry the system's names and are connected by name in one binding
+// table (FOvMonitor.cpp).
+//
+// Thread: GUI thread only. The serial component delivers its events here.
+
+#include <QTimer>
+#include <QWidget>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace Ui {
+class uOrvaneMonitor;
+}
+class TAfComPort;
+class TRegIniExtended;
+
+class TFOvMonitor : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit TFOvMonitor(QWidget* parent = nullptr);
+  // FormDestroy: frees the settings store and the command queue (the cloud
+  // client and the database join this order ahead of the settings).
+  ~TFOvMonitor() override;
+
+  Ui::uOrvaneMonitor& Form() { return *ui; }
+  TAfComPort& Com() { return *cCom; }
+  TRegIniExtended& SettingsStore() { return *Settings; }
+  const std::string& AppVersionText() const { return AppVersion; }
+  const std::deque<std::string>& PendingCommands() const { return CommandQueue; }
+  const std::string& PendingReceived() const { return RxBuffer; }
+
+  // Asks a Yes/No warning question; true for Yes. Replaceable so that tests
+  // answer without a modal dialog.
+  using QuestionHandler = std::function<bool(const std::string& text)>;
+  void SetQuestionHandler(QuestionHandler handler) { m_askYesNo = std::move(handler); }
+
+  // --- gateway link (GatewayLink.cpp) ---
+  // The line is the command, or command + " " + argument when the argument is
+  // not empty; sends at once when the send timer is idle.
+  void QueueCommand(const std::string& command, const std::string& argument = std::string());
+  void QueueCommandInt(const std::string& command, int value);
+  void QueueCommandFlag(const std::string& command, bool flag);
+  // Appends received bytes and hands every complete line to HandleLine. A line
+  // that reaches kMaxLineLength bytes without a CR is dropped whole.
+  void ReceiveBytes(const std::string& bytes);
+  // One trimmed, non-empty line: acknowledgement or report.
+  void HandleLine(const std::string& line);
+
+  static constexpr std::size_t kMaxLineLength = 64 * 1024;
+
+  // --- reports (ReportParsers.cpp) ---
+  void ParseInfo(const std::string& text);
+  void ParseIO(const std::string& text);
+  void ParseCell(const std::string& text);
+  void ParseSIM(const std::string& text);
+  void ParseWiFi(const std::string& text);
+  void ShowCloudState(const std::string& text);
+  static std::string NetworkGenText(int technology);
+  static std::string RegistrationText(int registration);
+
+  // --- parameters (Parameters.cpp) ---
+  void GetParameter(int number);
+  void SetParameter(int number, const std::string& value);
+  void ParseGet(const std::string& text);
+
+  void ResetGatewayState();
+
+  // Timers (all stopped at start; "enabled" is isActive()).
+  QTimer tCommands;
+  QTimer tRefreshBridges;
+  QTimer tKeepAlive;
+  QTimer tAutoDisplayGWInfo;
+
+ public slots:
+  // Handlers, bound by name to the controls (see the binding table).
+  void bOpenClick();
+  void bCloseClick();
+  void bGetInfoClick();
+  void cComPortOpen();
+  void cComPortClose();
+  void cComDataRecived();
+  void tCommandsTimer();
+  void tKeepAliveTimer();
+  void vValueCopyClick();
+  void lOKDblClick();
+  void cShow_BRGClick();
+  void cShow_GNSSClick();
+
+  void bWrite_PinClick();
+  void bRead_APNClick();
+  void bWrite_APNClick();
+  void bRead_ICCIDClick();
+  void bRead_OwnerIDClick();
+  void bReset_OwnerIDClick();
+  void bRead_ServerClick();
+  void bWrite_ServerClick();
+  void bRead_WiFiClick();
+  void bWrite_WiFiClick();
+  void bCmd_DefaultsClick();
+  void bCmd_ConnectClick();
+  void bCmd_RebootClick();
+
+ protected:
+  // FormClose: the gateway is told to stop reporting before the port closes.
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  void BindHandlers();
+  void FormCreate();
+  void FormClose();
+  void LoadPortMap();
+  void WaitUntilSent(std::size_t byteCount);
+  // The system's handler for a line kind; see HandleLine.
+  void Dispatch(const std::string& keyword, const std::string& argument);
+
+  std::unique_ptr<Ui::uOrvaneMonitor> ui;
+  std::unique_ptr<TAfComPort> cCom;
+  std::unique_ptr<TRegIniExtended> Settings;
+  std::deque<std::string> CommandQueue;
+  std::string RxBuffer;
+  // Set while the rest of an over-long line is being skipped up to its CR.
+  bool m_skippingLongLine = false;
+  std::string AppVersion;
+  QuestionHandler m_askYesNo;
+};

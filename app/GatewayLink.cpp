@@ -1,0 +1,136 @@
+// The gateway dialogue: the command queue with its send timer and
+// retransmission, the keep-alive, the assembly of received bytes into lines
+// and the dispatch of each line by its first word.
+#include "FOvMonitor.h"
+
+#include "serial/AfComPort.h"
+#include "support/MyFunctions.h"
+#include "ui_uOrvaneMonitor.h"
+#include "widgets/LedPanel.h"
+
+namespace {
+
+// A command that gets no acknowledgement is written again after this long.
+constexpr int kRetransmitMs = 1000;
+// After an acknowledgement the next command follows this soon, giving the
+// gateway a moment between two answers.
+constexpr int kNextCommandMs = 100;
+
+// The one command the gateway cannot acknowledge: it is restarting.
+const std::string kReboot = "%reboot";
+
+}  // namespace
+
+void TFOvMonitor::QueueCommand(const std::string& command, const std::string& argument) {
+  CommandQueue.push_back(argument.empty() ? command : command + " " + argument);
+  if (!tCommands.isActive()) tCommandsTimer();
+}
+
+void TFOvMonitor::QueueCommandInt(const std::string& command, int value) {
+  QueueCommand(command, std::to_string(value));
+}
+
+void TFOvMonitor::QueueCommandFlag(const std::string& command, bool flag) {
+  QueueCommand(command, flag ? "1" : "0");
+}
+
+// The send step. Only the head is ever on the wire; it stays queued until an
+// acknowledgement matches it (HandleLine), so an unanswered command repeats.
+void TFOvMonitor::tCommandsTimer() {
+  tCommands.stop();
+  if (!cCom->IsPortOpen()) {
+    tKeepAlive.stop();
+    CommandQueue.clear();
+    return;
+  }
+  if (CommandQueue.empty()) return;
+  try {
+    cCom->WriteText(CommandQueue.front() + "\r");
+    tCommands.setInterval(kRetransmitMs);
+    tCommands.start();
+    if (CommandQueue.front() == kReboot) CommandQueue.pop_front();
+    // The keep-alive counts its 60 s from the last transmission.
+    tKeepAlive.stop();
+    tKeepAlive.start();
+  } catch (...) {
+    // The dialogue shows no errors: a refused write leaves the head queued and
+    // the timer stopped; the next QueueCommand tries again.
+  }
+}
+
+void TFOvMonitor::tKeepAliveTimer() { QueueCommandFlag("%show_state", true); }
+
+void TFOvMonitor::cComDataRecived() { ReceiveBytes(cCom->ReadAllText()); }
+
+void TFOvMonitor::ReceiveBytes(const std::string& bytes) {
+  std::size_t from = 0;
+  if (m_skippingLongLine) {
+    // Everything up to the CR that ends the over-long line belongs to it.
+    const std::size_t cr = bytes.find('\r');
+    if (cr == std::string::npos) return;
+    m_skippingLongLine = false;
+    from = cr + 1;
+  }
+  RxBuffer.append(bytes, from, std::string::npos);
+
+  for (;;) {
+    const std::size_t cr = RxBuffer.find('\r');
+    if (cr == std::string::npos) break;
+    std::string line = RxBuffer.substr(0, cr);
+    RxBuffer.erase(0, cr + 1);
+    if (line.size() >= kMaxLineLength) continue;
+    line = TrimCharSet(line, "\r\n ");
+    if (!line.empty()) HandleLine(line);
+  }
+
+  // Without a bound a gateway (or line noise) that never sends a CR would grow
+  // the buffer without end; such bytes are dropped as one over-long line.
+  if (RxBuffer.size() >= kMaxLineLength) {
+    RxBuffer.clear();
+    m_skippingLongLine = true;
+  }
+}
+
+void TFOvMonitor::HandleLine(const std::string& line) {
+  const std::size_t space = line.find(' ');
+  const std::string keyword = line.substr(0, space);
+  const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
+
+  if (keyword == "OK" || keyword == "ERROR") {
+    ui->lOK->TriggerColor(keyword == "OK" ? clLime : clRed);
+    if (CommandQueue.empty()) return;
+    // The gateway names the command without its "%", or only a leading part
+    // of it, or nothing at all; a bare acknowledgement matches any head.
+    const std::string& head = CommandQueue.front();
+    const std::string named = head.size() > 1 ? head.substr(1, argument.size()) : std::string();
+    if (named == argument) {
+      tCommands.stop();
+      tCommands.setInterval(kNextCommandMs);
+      CommandQueue.pop_front();
+      tCommands.start();
+    }
+    return;
+  }
+  Dispatch(keyword, argument);
+}
+
+void TFOvMonitor::Dispatch(const std::string& keyword, const std::string& argument) {
+  // Report lines are not tied to the head of the queue; none acknowledges it.
+  using Parser = void (TFOvMonitor::*)(const std::string&);
+  static const struct {
+    const char* keyword;
+    Parser parser;
+  } kParsers[] = {
+      // ":gnss" and ":brg2gw" join with the GNSS and bridge tabs.
+      {":io", &TFOvMonitor::ParseIO},     {":cell", &TFOvMonitor::ParseCell},
+      {":sim", &TFOvMonitor::ParseSIM},   {":wifi", &TFOvMonitor::ParseWiFi},
+      {":get", &TFOvMonitor::ParseGet},   {":state", &TFOvMonitor::ShowCloudState},
+      {":info", &TFOvMonitor::ParseInfo},
+  };
+  for (const auto& entry : kParsers) {
+    if (keyword == entry.keyword) {
+      (this->*entry.parser)(argument);
+      return;
+    }
+  }
+}

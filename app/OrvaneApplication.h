@@ -1,0 +1,27 @@
+#pragma once
+// The application object. An exception that escapes an event handler (a port
+// that cannot be opened, a failed settings write) is shown in an error message
+// and the program goes on, as the message loop of the original platform does.
+//
+// Thread: GUI thread only.
+
+#include <QApplication>
+#include <functional>
+#include <string>
+
+class TOrvaneApplication : public QApplication {
+  Q_OBJECT
+
+ public:
+  TOrvaneApplication(int& argc, char** argv);
+
+  bool notify(QObject* receiver, QEvent* event) override;
+
+  // Shows the text of an exception that reached the message loop; by default a
+  // critical message box. Replaceable for tests.
+  using ErrorReporter = std::function<void(const std::string& message)>;
+  void SetErrorReporter(ErrorReporter reporter) { m_reportError = std::move(reporter); }
+
+ private:
+  ErrorReporter m_reportError;
+};

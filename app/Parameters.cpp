@@ -1,0 +1,90 @@
+// The gateway's numbered parameters and its three commands (tab "Gateway
+// configuration"): reads go out as "%par_get", writes as "%par_set", and the
+// ":get" answers are routed to the field of their parameter.
+#include "FOvMonitor.h"
+
+#include <algorithm>
+
+#include "support/MyConvert.h"
+#include "support/MyFunctions.h"
+#include "ui_uOrvaneMonitor.h"
+#include "widgets/QtText.h"
+
+namespace {
+
+// Parameter numbers of the gateway.
+constexpr int kOwnerAccount = 1;
+constexpr int kServerName = 12;
+constexpr int kSimPin = 61;
+constexpr int kIccid = 64;
+constexpr int kApn = 97;
+constexpr int kWifiSsid = 5640;
+constexpr int kWifiPassword = 5641;
+
+std::string Text(const QLineEdit* edit) { return FromQString(edit->text()); }
+
+}  // namespace
+
+void TFOvMonitor::GetParameter(int number) { QueueCommandInt("%par_get", number); }
+
+void TFOvMonitor::SetParameter(int number, const std::string& value) {
+  // The value goes out as typed, inner blanks kept, and an empty value still
+  // leaves the blank after the number. A CR or LF in it (pasted text) would end
+  // the line early and turn the rest into a second command, so they are removed.
+  std::string oneLine = value;
+  std::erase_if(oneLine, [](char c) { return c == '\r' || c == '\n'; });
+  QueueCommand("%par_set", std::to_string(number) + " " + oneLine);
+}
+
+void TFOvMonitor::ParseGet(const std::string& text) {
+  std::string value = text;
+  const int number = TextToInt(CutToken(value, ' '), 0);
+  switch (number) {
+    case kOwnerAccount: ui->eOwnerID->setText(ToQString(value)); break;
+    case kServerName: ui->cServer->setCurrentIndex(ui->cServer->findText(ToQString(value), Qt::MatchFixedString)); break;
+    case kIccid: ui->eICCID->setText(ToQString(value)); break;
+    case kApn: ui->eAPN->setText(ToQString(value)); break;
+    case kWifiSsid: ui->eWiFi_SSID->setText(ToQString(value)); break;
+    case kWifiPassword: ui->eWiFi_Password->setText(ToQString(value)); break;
+    default: break;  // the SIM PIN (61) is write-only; others are not ours
+  }
+}
+
+void TFOvMonitor::bWrite_PinClick() { SetParameter(kSimPin, Text(ui->eSIMPin)); }
+void TFOvMonitor::bRead_APNClick() { GetParameter(kApn); }
+void TFOvMonitor::bWrite_APNClick() { SetParameter(kApn, Text(ui->eAPN)); }
+void TFOvMonitor::bRead_ICCIDClick() { GetParameter(kIccid); }
+void TFOvMonitor::bRead_OwnerIDClick() { GetParameter(kOwnerAccount); }
+
+void TFOvMonitor::bReset_OwnerIDClick() {
+  if (!m_askYesNo("Do you want to unregister this gateway from Orvane't platform?")) return;
+  SetParameter(kOwnerAccount, std::string());
+  GetParameter(kOwnerAccount);
+}
+
+void TFOvMonitor::bRead_ServerClick() { GetParameter(kServerName); }
+
+void TFOvMonitor::bWrite_ServerClick() {
+  // The empty first entry, or no selection, writes an empty server name.
+  SetParameter(kServerName, ui->cServer->currentIndex() < 0 ? std::string() : FromQString(ui->cServer->currentText()));
+}
+
+void TFOvMonitor::bRead_WiFiClick() {
+  GetParameter(kWifiSsid);
+  GetParameter(kWifiPassword);
+}
+
+void TFOvMonitor::bWrite_WiFiClick() {
+  SetParameter(kWifiSsid, Text(ui->eWiFi_SSID));
+  SetParameter(kWifiPassword, Text(ui->eWiFi_Password));
+}
+
+void TFOvMonitor::bCmd_DefaultsClick() { QueueCommand("%default"); }
+void TFOvMonitor::bCmd_ConnectClick() { QueueCommand("%connect"); }
+
+void TFOvMonitor::bCmd_RebootClick() {
+  QueueCommand("%reboot");
+  // "%reboot" leaves the queue as soon as it is written, so "%info" and the
+  // rest follow one retransmission interval later, when the gateway is back.
+  bGetInfoClick();
+}

@@ -1,0 +1,34 @@
+// Development aid, not a test: grabs the main window with each visible tab
+// selected into PNG files, to check the layout for clipped captions.
+//   window_screenshots <output folder>
+// Runs on whatever platform QT_QPA_PLATFORM names (offscreen or xcb).
+#include <QApplication>
+#include <QDir>
+#include <QTabWidget>
+#include <QTest>
+#include <cstdio>
+
+#include "FOvMonitor.h"
+#include "ui_uOrvaneMonitor.h"
+
+int main(int argc, char** argv) {
+  QApplication application(argc, argv);
+  const QString folder = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("screenshots");
+  QDir().mkpath(folder);
+  TFOvMonitor window;
+  window.show();
+  QTest::qWait(200);
+  QTabWidget* tabs = window.Form().PageControl1;
+  for (int i = 0; i < tabs->count(); ++i) {
+    if (!tabs->isTabVisible(i)) continue;
+    tabs->setCurrentIndex(i);
+    QTest::qWait(100);
+    const QString file = QStringLiteral("%1/tab%2-%3.png").arg(folder).arg(i).arg(tabs->widget(i)->objectName());
+    if (!window.grab().save(file)) {
+      std::fprintf(stderr, "cannot write %s\n", qPrintable(file));
+      return 1;
+    }
+    std::printf("%s\n", qPrintable(file));
+  }
+  return 0;
+}

@@ -1,0 +1,121 @@
+#include "WindowFixture.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QTest>
+#include <stdexcept>
+
+#include "serial/AfComPort.h"
+#include "serial/AfPortControls.h"
+#include "support/MyRegIniExtended.h"
+#include "ui_uOrvaneMonitor.h"
+
+void WindowFixture::FillServers() { ::FillServers(*window); }
+
+void FillServers(TFOvMonitor& window) {
+  QComboBox* servers = window.Form().cServer;
+  servers->clear();
+  servers->addItems({"", "aws-prod-cloud", "aws-test-cloud", "aws-dev-cloud"});
+  servers->setCurrentIndex(0);
+}
+
+PtyGateway::PtyGateway() {
+  termios raw{};
+  cfmakeraw(&raw);
+  if (openpty(&m_master, &m_slave, nullptr, &raw, nullptr) != 0) throw std::runtime_error("openpty failed");
+  // Holding the slave open keeps the master readable after the program closes
+  // its side, so the last bytes it wrote can still be checked.
+  m_path = ttyname(m_slave);
+  fcntl(m_master, F_SETFL, fcntl(m_master, F_GETFL) | O_NONBLOCK);
+}
+
+PtyGateway::~PtyGateway() {
+  close(m_master);
+  close(m_slave);
+}
+
+bool PtyGateway::ReadSome(int waitMs) {
+  pollfd fd{m_master, POLLIN, 0};
+  if (poll(&fd, 1, waitMs) <= 0 || !(fd.revents & POLLIN)) return false;
+  char buffer[4096];
+  const ssize_t n = read(m_master, buffer, sizeof buffer);
+  if (n <= 0) return false;
+  m_pending.append(buffer, static_cast<std::size_t>(n));
+  return true;
+}
+
+std::string PtyGateway::NextLine(int limitMs) {
+  QElapsedTimer clock;
+  clock.start();
+  for (;;) {
+    const std::size_t cr = m_pending.find('\r');
+    if (cr != std::string::npos) {
+      std::string line = m_pending.substr(0, cr + 1);
+      m_pending.erase(0, cr + 1);
+      return line;
+    }
+    if (clock.elapsed() > limitMs) return {};
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    ReadSome(5);
+  }
+}
+
+std::string PtyGateway::Drain() {
+  while (ReadSome(0)) {
+  }
+  std::string all;
+  all.swap(m_pending);
+  return all;
+}
+
+void PtyGateway::Send(const std::string& bytes) {
+  std::size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(m_master, bytes.data() + done, bytes.size() - done);
+    if (n > 0) done += static_cast<std::size_t>(n);
+    else QTest::qWait(1);
+  }
+}
+
+void MapCom1(const std::string& devicePath) {
+  TRegIniExtended settings;
+  if (devicePath.empty())
+    settings.DeleteKey("Ports", "COM1");
+  else
+    settings.WriteString("Ports", "COM1", devicePath);
+}
+
+LinkFixture::LinkFixture() {
+  MapCom1(gateway.DevicePath());
+  window = std::make_unique<TFOvMonitor>();
+}
+
+LinkFixture::~LinkFixture() {
+  window.reset();
+  MapCom1("");
+}
+
+void LinkFixture::OpenCom1() {
+  TAfPortComboBox* ports = window->Form().cComPort;
+  const int index = ports->findText("COM 1", Qt::MatchStartsWith);
+  ASSERT_GE(index, 0) << "COM1 is not listed";
+  // As the user picks it: the selector sets the port's number.
+  ports->setCurrentIndex(index);
+  emit ports->activated(index);
+  ASSERT_EQ(window->Com().ComNumber(), 1);
+  window->bOpenClick();
+  ASSERT_TRUE(window->Com().IsPortOpen());
+}
+
+void LinkFixture::Acknowledge(const std::string& line) {
+  const std::size_t before = window->PendingCommands().size();
+  gateway.Send(line + "\r\n");
+  // The acknowledgement comes back as a port event; wait for its effect.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return window->PendingCommands().size() != before; }, 5000));
+}
