@@ -51,6 +51,7 @@ bool TAfComPortCore::OpenByNumber(int n) {
     m_unreportedErrors = 0;
     m_readTotal = 0;
     m_hungUp = false;
+    m_pollTimeouts = 0;
     m_eventWake.Drain();
 
     m_writeThread = std::make_unique<TAfComPortWriteThread>(*this, m_port, m_outQueueSize);

@@ -78,6 +78,8 @@ class TAfComPortCore {
   std::exception_ptr TakeThreadException();
   // Device writes that moved bytes since the open; for tests and benchmarks.
   uint64_t DeviceWrites() const;
+  // Times the event thread's wait ran into its limit since the open; for tests.
+  uint64_t PollTimeouts() const { return m_pollTimeouts; }
   // Whether the last close got the write thread's purge acknowledgement (a
   // pending write was given up rather than waited out).
   bool LastPurgeAcknowledged() const { return m_lastPurgeAcknowledged; }
@@ -118,6 +120,7 @@ class TAfComPortCore {
   std::atomic<uint64_t> m_readTotal{0};
   std::atomic<uint32_t> m_unreportedErrors{0};
   std::atomic<bool> m_hungUp{false};
+  std::atomic<uint64_t> m_pollTimeouts{0};
   std::mutex m_exceptionMutex;
   std::exception_ptr m_threadException;
 };

@@ -40,12 +40,12 @@ void TAfComPortEventThread::Execute() {
   bool hungUp = false;
   while (!Terminated()) {
     const bool inputWaiting = lastInQueue > 0;
-    m_core.m_inputWaiting = inputWaiting;
     pollfd fds[3] = {{m_stopEvent.Fd(), POLLIN, 0},
                      {m_core.m_eventWake.Fd(), POLLIN, 0},
                      {hungUp ? -1 : m_port.Handle(), static_cast<short>(inputWaiting ? 0 : POLLIN), 0}};
     const int ready = ::poll(fds, 3, hungUp ? -1 : kPollLimitMs);
     if (ready < 0 && errno != EINTR) break;
+    if (ready == 0) ++m_core.m_pollTimeouts;
     if (Terminated() || (fds[0].revents & POLLIN)) break;
     if (fds[1].revents & POLLIN) m_core.m_eventWake.Drain();
 
@@ -66,6 +66,10 @@ void TAfComPortEventThread::Execute() {
     if (arrived > lastArrived) mask |= AfEvent::RxChar;
     lastArrived = arrived;
     lastInQueue = status.inQueue;
+    // Set before the report: the receiver usually reads the bytes at once, and
+    // that read must wake this thread, or the next input would wait for the
+    // poll limit.
+    m_core.m_inputWaiting = lastInQueue > 0;
     mask |= m_port.TakeModemEvents();
     if (m_core.m_unreportedErrors.exchange(0) != 0) mask |= AfEvent::Err;
     mask &= m_port.EventMask();

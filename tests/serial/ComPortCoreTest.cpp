@@ -242,3 +242,22 @@ TEST_F(ComPortCore, HangUpIsReportedOnceAndTheThreadsStayIdle) {
   core.CloseIfOpen();
   EXPECT_FALSE(core.IsOpen());
 }
+
+// Regression: a read made while the receiver ran did not wake the event thread,
+// so each following line waited for the 200 ms poll limit.
+TEST_F(ComPortCore, LinesReadAtOnceDoNotWaitForThePollLimit) {
+  std::atomic<size_t> received{0};
+  recorder.onEvent = [&](TAfComPortCore& c, TAfCoreEvent, uint32_t) {
+    char buffer[256];
+    long n;
+    while ((n = c.ReadInto(buffer, sizeof buffer)) > 0) received += static_cast<size_t>(n);
+  };
+  ASSERT_TRUE(core.OpenByNumber(kPort));
+  const uint64_t timeoutsBefore = core.PollTimeouts();
+  for (int i = 0; i < 20; ++i) {
+    pty.WriteAll(":io 1\r");
+    ASSERT_TRUE(recorder.WaitFor([&](auto&) { return received.load() == 6u * (i + 1); }));
+  }
+  // Twenty round trips take milliseconds; the fault costs one time-out each.
+  EXPECT_LE(core.PollTimeouts() - timeoutsBefore, 3u);
+}
