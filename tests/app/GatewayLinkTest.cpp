@@ -3,6 +3,10 @@
 // handlers called instead of waiting out a retransmission.
 #include <gtest/gtest.h>
 
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include "FOvMonitor.h"
@@ -209,3 +213,51 @@ TEST_F(LinkFixture, ReceivedBytesAreCutIntoLinesAcrossEvents) {
   EXPECT_EQ(ui.vVIN->Caption(), "12.3V");
   EXPECT_EQ(window->PendingReceived(), "");
 }
+
+#ifdef GATEWAY_SIM
+// Against the gateway simulator: the window's Refresh request meets a gateway
+// that answers, and every display of the identity row fills.
+TEST(GatewaySimulator, RefreshFillsTheIdentityAndEveryCommandIsAcknowledged) {
+  QTemporaryDir folder;
+  const QString link = folder.filePath("gateway");
+  const QString log = folder.filePath("received.log");
+  QProcess simulator;
+  simulator.start(QStringLiteral(GATEWAY_SIM),
+                  {"--link", link, "--bridges", "0", "--seed", "7", "--gnss-fix-ms", "0", "--log", log});
+  ASSERT_TRUE(simulator.waitForStarted(5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000));
+
+  MapCom1(link.toStdString());
+  {
+    TFOvMonitor window;
+    Ui::uOrvaneMonitor& ui = window.Form();
+    const int index = ui.cComPort->findText("COM 1", Qt::MatchStartsWith);
+    ASSERT_GE(index, 0);
+    ui.cComPort->setCurrentIndex(index);
+    emit ui.cComPort->activated(index);
+    ui.bOpen->click();
+    ASSERT_TRUE(window.Com().IsPortOpen());
+
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return window.PendingCommands().empty() && ui.vGWID->Caption() == "QEL100000000004217"; }, 15000));
+    EXPECT_FALSE(ui.vHardware->Caption().empty());
+    EXPECT_FALSE(ui.vVersion->Caption().empty());
+    EXPECT_FALSE(ui.eICCID->text().isEmpty());
+    EXPECT_TRUE(ui.vIgnition->isEnabled());
+    EXPECT_FALSE(ui.vNetwork->Caption().empty());
+    window.close();
+  }
+  MapCom1("");
+
+  simulator.terminate();
+  simulator.waitForFinished(5000);
+  QFile received(log);
+  ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+  QStringList lines = QString::fromUtf8(received.readAll()).split('\n', Qt::SkipEmptyParts);
+  // Each command went out once (all were acknowledged), in queue order; the
+  // farewell of the close comes last.
+  const QStringList expected = {"%info",       "%show_off",   "%show_cell 1",  "%show_state 1", "%show_io 5",
+                                "%par_get 97", "%par_get 5640", "%par_get 5641", "%show_off"};
+  EXPECT_EQ(lines, expected);
+}
+#endif
