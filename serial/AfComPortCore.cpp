@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <utility>
 
 #include "AfComPortEventThread.h"
@@ -13,9 +14,10 @@
 namespace {
 
 constexpr std::chrono::milliseconds kThreadStartLimit{3000};
-// How long a status poll waits for the read lock before it looks again
-// whether the core is still active (closing holds the lock while it joins).
-constexpr std::chrono::milliseconds kReadLockRetry{20};
+// A status poll that finds the read lock taken looks again after this pause,
+// first checking whether the core is still active: closing holds the lock
+// while it joins the event thread. Other holders keep it for microseconds.
+constexpr std::chrono::microseconds kReadLockRetry{50};
 
 std::string WithPort(const char* format, int n) {
   char text[96];
@@ -126,8 +128,10 @@ long TAfComPortCore::ReadInto(void* buffer, size_t count) {
 TAfComStatus TAfComPortCore::PollStatus(uint64_t* readTotal) {
   if (!m_active) return {};
   std::unique_lock lock(m_readLock, std::defer_lock);
-  while (!lock.try_lock_for(kReadLockRetry))
+  while (!lock.try_lock()) {
     if (!m_active) return {};
+    std::this_thread::sleep_for(kReadLockRetry);
+  }
   if (!m_active) return {};
   TAfComStatus status;
   status.errors = m_port.TakeLineErrors();

@@ -106,7 +106,7 @@ class TAfComPortCore {
   TReceiver m_receiver;
   bool m_lastPurgeAcknowledged = false;
 
-  std::timed_mutex m_readLock;
+  std::mutex m_readLock;
   std::mutex m_writeLock;
   std::unique_ptr<TAfComPortWriteThread> m_writeThread;
   std::unique_ptr<TAfComPortEventThread> m_eventThread;

@@ -51,7 +51,8 @@ void TAfComPortEventThread::Execute() {
 
     if (m_core.m_outputEmpty.exchange(false)) Report(ekOutputEmpty, 0);
     if (hungUp) continue;
-    if (fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+    // A read that failed with EIO also means the device is gone.
+    if ((fds[2].revents & (POLLHUP | POLLERR | POLLNVAL)) || m_core.m_hungUp) {
       hungUp = true;
       m_core.m_hungUp = true;
       Report(ekHangUp, 0);

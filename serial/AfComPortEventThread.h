@@ -10,7 +10,8 @@
 //                  the error bit when status polls found new line errors;
 //   ekDataPending  on a time-out while unread bytes wait;
 //   ekOutputEmpty  when the write thread has sent the ring buffer completely;
-//   ekHangUp       once, when the device reports POLLHUP/POLLERR; afterwards
+//   ekHangUp       once, when the device reports POLLHUP/POLLERR or a read
+//                  through the core failed with EIO; afterwards
 //                  the device is no longer polled, so nothing spins.
 // While unread bytes wait, POLLIN would stay raised, so the device is then
 // polled for hang-up only and a read through the core wakes the thread.

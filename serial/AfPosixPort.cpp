@@ -34,6 +34,8 @@ unsigned SpeedCode(uint32_t rate) {
   return BOTHER;
 }
 
+thread_local int t_lastError = 0;
+
 int Ioctl(int fd, unsigned long request, void* arg) {
   int r;
   do r = ::ioctl(fd, request, arg);
@@ -45,38 +47,40 @@ int Ioctl(int fd, unsigned long request, void* arg) {
 
 TAfPosixPort::~TAfPosixPort() { Close(); }
 
+int TAfPosixPort::LastError() { return t_lastError; }
+
 TAfPosixPort::TOpenResult TAfPosixPort::Open(const std::string& path) {
   Close();
   int fd;
   do fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   while (fd < 0 && errno == EINTR);
   if (fd < 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     // EIO: a serial node whose UART is absent (the 8250 driver keeps such nodes).
-    const bool missing = m_lastError == ENOENT || m_lastError == ENODEV || m_lastError == ENXIO ||
-                         m_lastError == ENOTDIR || m_lastError == EISDIR || m_lastError == EIO;
+    const bool missing = t_lastError == ENOENT || t_lastError == ENODEV || t_lastError == ENXIO ||
+                         t_lastError == ENOTDIR || t_lastError == EISDIR || t_lastError == EIO;
     return missing ? orNotFound : orFailed;
   }
   struct stat st {};
   if (::fstat(fd, &st) != 0 || !S_ISCHR(st.st_mode)) {
-    m_lastError = ENODEV;
+    t_lastError = ENODEV;
     ::close(fd);
     return orNotFound;
   }
   // The lock comes first: it is what tells another user of the port (root
   // passes TIOCEXCL, and TIOCEXCL would also be ours to undo on failure).
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     ::close(fd);
     return orFailed;
   }
   if (Ioctl(fd, TIOCEXCL, nullptr) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     ::close(fd);
-    return m_lastError == ENOTTY ? orNotFound : orFailed;
+    return t_lastError == ENOTTY ? orNotFound : orFailed;
   }
   m_fd = fd;
-  m_lastError = 0;
+  t_lastError = 0;
   ResetBaselines();
   return orOpened;
 }
@@ -91,13 +95,13 @@ void TAfPosixPort::Close() {
 bool TAfPosixPort::SetTimeouts() {
   struct termios2 t {};
   if (Ioctl(m_fd, TCGETS2, &t) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     return false;
   }
   t.c_cc[VMIN] = 0;
   t.c_cc[VTIME] = 0;
   if (Ioctl(m_fd, TCSETS2, &t) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     return false;
   }
   return true;
@@ -118,17 +122,17 @@ bool TAfPosixPort::SetEventMask(uint32_t mask) {
 
 bool TAfPosixPort::SetDeviceBlock(const TAfDcb& block) {
   if (m_fd < 0) {
-    m_lastError = EBADF;
+    t_lastError = EBADF;
     return false;
   }
   if (block.DCBlength != kAfDcbLength || block.BaudRate == 0 || block.ByteSize < 5 || block.ByteSize > 8 ||
       block.Parity > 4 || block.StopBits > 2) {
-    m_lastError = EINVAL;
+    t_lastError = EINVAL;
     return false;
   }
   struct termios2 t {};
   if (Ioctl(m_fd, TCGETS2, &t) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     return false;
   }
   // Raw binary line: no echo, no line editing, no signals, no translation.
@@ -168,7 +172,7 @@ bool TAfPosixPort::SetDeviceBlock(const TAfDcb& block) {
   t.c_cc[VSTART] = static_cast<cc_t>(block.XonChar);
   t.c_cc[VSTOP] = static_cast<cc_t>(block.XoffChar);
   if (Ioctl(m_fd, TCSETS2, &t) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     return false;
   }
 
@@ -187,7 +191,7 @@ bool TAfPosixPort::SetDeviceBlock(const TAfDcb& block) {
 bool TAfPosixPort::GetDeviceBlock(TAfDcb& block) {
   struct termios2 t {};
   if (m_fd < 0 || Ioctl(m_fd, TCGETS2, &t) != 0) {
-    m_lastError = m_fd < 0 ? EBADF : errno;
+    t_lastError = m_fd < 0 ? EBADF : errno;
     return false;
   }
   TAfDcb b;
@@ -237,9 +241,9 @@ bool TAfPosixPort::Escape(uint32_t code) {
     case AfEscape::ClrBreak: r = Ioctl(m_fd, TIOCCBRK, nullptr); break;
     case AfEscape::SetXOff: r = ::ioctl(m_fd, TCXONC, TCOOFF); break;
     case AfEscape::SetXOn: r = ::ioctl(m_fd, TCXONC, TCOON); break;
-    default: m_lastError = EINVAL; return false;
+    default: t_lastError = EINVAL; return false;
   }
-  if (r != 0) m_lastError = errno;
+  if (r != 0) t_lastError = errno;
   return r == 0;
 }
 
@@ -252,7 +256,7 @@ bool TAfPosixPort::Purge(uint32_t flags) {
   if (!out && !in) return true;
   const int which = out && in ? TCIOFLUSH : (out ? TCOFLUSH : TCIFLUSH);
   if (::ioctl(m_fd, TCFLSH, which) != 0) {
-    m_lastError = errno;
+    t_lastError = errno;
     return false;
   }
   return true;
@@ -337,24 +341,24 @@ uint32_t TAfPosixPort::TakeModemEvents() {
 
 ssize_t TAfPosixPort::Read(void* buffer, size_t count) {
   if (m_fd < 0) {
-    m_lastError = EBADF;
+    t_lastError = EBADF;
     return -1;
   }
   ssize_t r;
   do r = ::read(m_fd, buffer, count);
   while (r < 0 && errno == EINTR);
-  if (r < 0) m_lastError = errno;
+  if (r < 0) t_lastError = errno;
   return r;
 }
 
 ssize_t TAfPosixPort::Write(const void* data, size_t count) {
   if (m_fd < 0) {
-    m_lastError = EBADF;
+    t_lastError = EBADF;
     return -1;
   }
   ssize_t r;
   do r = ::write(m_fd, data, count);
   while (r < 0 && errno == EINTR);
-  if (r < 0) m_lastError = errno;
+  if (r < 0) t_lastError = errno;
   return r;
 }

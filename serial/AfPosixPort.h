@@ -6,7 +6,8 @@
 //
 // Open takes the device exclusively (a non-blocking flock, then TIOCEXCL),
 // non-blocking and without making it the controlling terminal. Failures are
-// reported by result; the errno of the failing call is kept in LastError().
+// reported by result; LastError() is the errno of the calling thread's last
+// failing call (per thread, since the worker threads share one port).
 //
 // Thread: Open, Close, SetDeviceBlock and the other set-up calls belong to the
 // owner (the core, main thread). Read, Write, InCount, OutCount, Purge,
@@ -38,7 +39,7 @@ class TAfPosixPort {
   bool IsOpen() const { return m_fd >= 0; }
   // The descriptor, for the worker threads' poll(); -1 when closed.
   int Handle() const { return m_fd; }
-  int LastError() const { return m_lastError; }
+  static int LastError();
 
   // Reads never wait (VMIN = VTIME = 0 on a non-blocking descriptor).
   bool SetTimeouts();
@@ -81,7 +82,6 @@ class TAfPosixPort {
   void ResetBaselines();
 
   int m_fd = -1;
-  int m_lastError = 0;
   uint32_t m_eventMask = 0;
   uint32_t m_inQueue = 0;
   uint32_t m_outQueue = 0;

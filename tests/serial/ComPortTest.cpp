@@ -13,6 +13,7 @@
 #include "PtyPair.h"
 #include "TestWait.h"
 #include "serial/AfPortSettingsDialog.h"
+#include "serial/AfSafeSync.h"
 #include "serial/PortMap.h"
 
 namespace {
@@ -95,6 +96,7 @@ TEST_F(ComPort, FailedOpensRaiseCoreErrorsWhateverRaiseErrorsSaysAndLeaveNothing
 }
 
 TEST_F(ComPort, TextReachesTheFarSideByteForByte) {
+  port.SetOutBufSize(8192);  // room for everything below, however slowly the line drains
   port.OpenPort();
   port.WriteText("");  // nothing, and no error
   std::string all;
@@ -390,4 +392,32 @@ TEST_F(ComPort, SettingsDialogAppliesWhatTheUserChose) {
   QTimer::singleShot(0, [] { QApplication::activeModalWidget()->close(); });
   EXPECT_FALSE(port.ShowSettingsDialog());
   EXPECT_EQ(port.BaudRate(), br57600);
+}
+
+TEST_F(ComPort, NonSyncHandlerRunsInTheEventThreadAndItsErrorsReachTheMainThread) {
+  std::string reported;
+  AfSafeSync::SetExceptionHandler([&](std::exception_ptr error) {
+    try {
+      std::rethrow_exception(error);
+    } catch (const std::exception& e) {
+      reported = e.what();
+    }
+  });
+  std::atomic<int> calls{0};
+  std::atomic<bool> inMainThread{false};
+  int mainThreadEvents = 0;
+  port.OnDataRecived = [&](QObject*, int) { ++mainThreadEvents; };
+  port.OnNonSyncEvent = [&](QObject*, TAfCoreEvent kind, uint32_t) {
+    if (kind != ekCommEvents) return;
+    inMainThread = inMainThread || QThread::currentThread() == qApp->thread();
+    if (calls++ == 0) throw std::runtime_error("parser failed");
+  };
+  port.OpenPort();
+  pty.WriteAll("x");
+  ASSERT_TRUE(WaitWithEvents([&] { return !reported.empty(); }));
+  AfSafeSync::SetExceptionHandler(nullptr);
+  EXPECT_EQ(reported, "parser failed");
+  EXPECT_FALSE(inMainThread);
+  EXPECT_EQ(mainThreadEvents, 0);  // handled in the event thread instead
+  EXPECT_TRUE(port.IsPortOpen());
 }
