@@ -1,6 +1,8 @@
 // Development aid, not a test: grabs the main window with each visible tab
 // selected into PNG files, to check the layout for clipped captions.
-//   window_screenshots <output folder>
+//   window_screenshots <output folder> [open]
+// With "open", the selected port is opened first and the gateway given a few
+// seconds to report, so the displays show values.
 // Runs on whatever platform QT_QPA_PLATFORM names (offscreen or xcb).
 #include <QApplication>
 #include <QDir>
@@ -18,6 +20,10 @@ int main(int argc, char** argv) {
   TFOvMonitor window;
   window.show();
   QTest::qWait(200);
+  if (argc > 2 && QByteArray(argv[2]) == "open") {
+    window.Form().bOpen->click();
+    QTest::qWait(4000);
+  }
   QTabWidget* tabs = window.Form().PageControl1;
   for (int i = 0; i < tabs->count(); ++i) {
     if (!tabs->isTabVisible(i)) continue;
