@@ -5,6 +5,7 @@
 
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QMessageBox>
 #include <QMetaMethod>
 #include <QTabBar>
@@ -12,6 +13,9 @@
 #include <stdexcept>
 #include <thread>
 
+#include "BridgeMonitor.h"
+#include "db/MonitorSchema.h"
+#include "db/MySQLite.h"
 #include "serial/AfComPort.h"
 #include "serial/AfPortControls.h"
 #include "serial/PortMap.h"
@@ -21,6 +25,7 @@
 #include "ui_uOrvaneMonitor.h"
 #include "widgets/Clipboard.h"
 #include "widgets/LedPanel.h"
+#include "widgets/QtText.h"
 
 namespace {
 
@@ -49,6 +54,10 @@ const Binding kBindings[] = {
     // state (the reset unticks the boxes), which is what `toggled` gives.
     {"cShow_BRG", "toggled(bool)", "cShow_BRGClick()"},
     {"cShow_GNSS", "toggled(bool)", "cShow_GNSSClick()"},
+    {"tBridgeLevel", "valueChanged(int)", "tBridgeLevelChange()"},
+    {"bBRG_Blink", "clicked()", "bBRG_BlinkClick()"},
+    {"sBridges", "cellDoubleClicked(int,int)", "bBRG_BlinkClick()"},
+    {"bBRG_Signal", "clicked()", "bBRG_SignalClick()"},
     {"bWrite_Pin", "clicked()", "bWrite_PinClick()"},
     {"bRead_APN", "clicked()", "bRead_APNClick()"},
     {"bWrite_APN", "clicked()", "bWrite_APNClick()"},
@@ -86,10 +95,6 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
       " border-top-left-radius: 3px; border-top-right-radius: 3px; background: palette(button); }"
       "QTabBar::tab:selected { margin-top: 0px; background: palette(window); }"));
 
-  // The bridge grid's column widths (Bridge, Version, Type, Time, RX).
-  const int bridgeColumnWidths[] = {88, 58, 32, 52, 32};
-  for (int column = 0; column < 5; ++column) ui->sBridges->setColumnWidth(column, bridgeColumnWidths[column]);
-
   // Its name appears in the serial component's error texts.
   cCom->setObjectName(QStringLiteral("cCom"));
   cCom->SetBaudRate(br9600);
@@ -109,8 +114,11 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
 }
 
 TFOvMonitor::~TFOvMonitor() {
-  // FormDestroy, in this order: the cloud client, the database (both join with
-  // their tabs), the settings store, the command queue.
+  // FormDestroy, in this order: the cloud client (joins with the cloud tab),
+  // the database, the settings store, the command queue. The bridge tab's
+  // prepared statements must be finalized before their connection closes.
+  Bridges.reset();
+  Database.reset();
   Settings.reset();
   CommandQueue.clear();
   // The port goes before the widgets it reports to (it closes without events).
@@ -132,8 +140,8 @@ void TFOvMonitor::BindHandlers() {
 
   connect(&tCommands, &QTimer::timeout, this, &TFOvMonitor::tCommandsTimer);
   connect(&tKeepAlive, &QTimer::timeout, this, &TFOvMonitor::tKeepAliveTimer);
-  // tRefreshBridges and tAutoDisplayGWInfo get their handlers with the bridge
-  // and cloud tabs.
+  connect(&tRefreshBridges, &QTimer::timeout, this, &TFOvMonitor::tRefreshBridgesTimer);
+  // tAutoDisplayGWInfo gets its handler with the cloud tab.
 
   cCom->OnDataRecived = [this](QObject*, int) { cComDataRecived(); };
   cCom->OnPortOpen = [this](QObject*) { cComPortOpen(); };
@@ -141,13 +149,11 @@ void TFOvMonitor::BindHandlers() {
 }
 
 void TFOvMonitor::FormCreate() {
+  // 1-2. The program's own version in the caption.
   AppVersion = FileVersionText(ProgramFileName(), false);
   setWindowTitle(windowTitle() + " v" + QString::fromStdString(AppVersion));
+  // 3. The settings store; the port map in it decides what the selector lists.
   Settings = std::make_unique<TRegIniExtended>(kSettingsKey);
-  // Not yet here, in their places of the start-up order: the version check
-  // (after the settings), the in-memory database and its schema, the server
-  // lists, the account migration and rebuild, the selection of the last
-  // account and the "Auto register" box.
   LoadPortMap();
   // Only ports that exist are listed, those in use drawn grey.
   ui->cComPort->SetOptions({pcCheckExist, pcHighlightOpen});
@@ -156,8 +162,45 @@ void TFOvMonitor::FormCreate() {
   // The list preselects its first port; without this the port would still be
   // COM0 and Open on the shown selection would fail.
   if (cCom->ComNumber() == 0 && ui->cComPort->ComNumber() != 0) cCom->SetComNumber(ui->cComPort->ComNumber());
+  // 4. No cloud client yet.
+  // 5. The software version check (not forced) joins here with the cloud tab.
+  // 6. The in-memory database with its tables, and the bridge tab on it.
+  CreateSchema();
+  // 7. The server selectors.
+  FillServerLists();
+  // 8-10. The account migration and rebuild, the selection of the last account
+  //       and the "Auto register" box join here with the cloud tab.
+  // 11. The command queue starts empty.
   CommandQueue.clear();
+  // 12.
   ResetGatewayState();
+}
+
+void TFOvMonitor::CreateSchema() {
+  TServerHostOverrides hosts;
+  for (auto& [name, host] : Settings->ReadSectionValues("Endpoints")) hosts[name] = host;
+  Database = std::make_unique<TSQLiteDB>(std::string());
+  ::CreateSchema(*Database, hosts);
+
+  Bridges = std::make_unique<TBridgeMonitor>(
+      *Database,
+      TBridgeControls{ui->sBridges, ui->tBridgeLevel, ui->cShow_BRG, ui->bBRG_Blink, ui->bBRG_Signal, ui->lBRG_Rx,
+                      &tRefreshBridges},
+      [this](const std::string& command, const std::string& argument) { QueueCommand(command, argument); });
+  Bridges->SetupControls();
+}
+
+void TFOvMonitor::FillServerLists() {
+  // The server list of the "Add account" group is filled from the same rows
+  // with the cloud tab.
+  QComboBox* servers = ui->cServer;
+  servers->clear();
+  servers->addItem(QString());
+  TSQLiteQuery query(*Database);
+  query.SQL = {"SELECT *", "FROM `servers`", "ORDER BY `id`"};
+  for (bool row = query.Open(); row; row = query.Next())
+    servers->addItem(ToQString(query.FieldValue("name").ToString()));
+  servers->setCurrentIndex(0);
 }
 
 // Ports named in the settings ("COM1" = "/dev/pts/5") take precedence over the
@@ -245,17 +288,37 @@ void TFOvMonitor::lOKDblClick() {
 }
 
 void TFOvMonitor::cShow_BRGClick() {
-  const bool ticked = ui->cShow_BRG->isChecked();
   // Bridge and GNSS reports exclude each other; unticking GNSS sends its "0" first.
-  if (ticked) ui->cShow_GNSS->setChecked(false);
-  QueueCommandFlag("%show_brg", ticked);
-  // The bridge grid refresh joins with the bridge tab.
+  if (ui->cShow_BRG->isChecked()) ui->cShow_GNSS->setChecked(false);
+  if (Bridges) Bridges->cShow_BRGClick();
 }
 
 void TFOvMonitor::cShow_GNSSClick() {
   const bool ticked = ui->cShow_GNSS->isChecked();
   if (ticked) ui->cShow_BRG->setChecked(false);
   QueueCommandFlag("%show_gnss", ticked);
+}
+
+// The bridge tab's handlers. The bindings are made before start-up creates
+// the monitor, and a control may signal in between.
+void TFOvMonitor::tBridgeLevelChange() {
+  if (Bridges) Bridges->tBridgeLevelChange();
+}
+void TFOvMonitor::tRefreshBridgesTimer() { RefreshBridges(); }
+void TFOvMonitor::bBRG_BlinkClick() {
+  if (Bridges) Bridges->bBRG_BlinkClick();
+}
+void TFOvMonitor::bBRG_SignalClick() {
+  if (Bridges) Bridges->bBRG_SignalClick();
+}
+void TFOvMonitor::ParseBridgeReport(const std::string& text) {
+  if (Bridges) Bridges->ParseBridgeReport(text);
+}
+void TFOvMonitor::RefreshBridges() {
+  if (Bridges) Bridges->RefreshBridges();
+}
+void TFOvMonitor::ClearBridges() {
+  if (Bridges) Bridges->ClearBridges();
 }
 
 void TFOvMonitor::ResetGatewayState() {
@@ -299,7 +362,9 @@ void TFOvMonitor::ResetGatewayState() {
   ui->cShow_BRG->setChecked(false);
   ui->cShow_GNSS->setChecked(false);
 
-  // 8. ClearBridges and RefreshBridges go here, with the bridge tab.
+  // 8. Only bridges heard on this connection are listed.
+  ClearBridges();
+  RefreshBridges();
   // 9. Refilling both cloud grids for an empty gateway ID goes here, with the
   //    cloud tab.
 }

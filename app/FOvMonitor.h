@@ -10,6 +10,7 @@
 //                      keep-alive, receive step, dispatch by keyword
 //   ReportParsers.cpp  ":info", ":io", ":cell", ":sim", ":wifi", ":state"
 //   Parameters.cpp     parameter reads and writes, ":get", the command buttons
+//   BridgeMonitor.cpp  the "Bridges" tab (TBridgeMonitor, owned here)
 //
 // Controls are reached through Form() (generated from resources/uOrvaneMonitor.ui);
 // handlers carry the system's names and are connected by name in one binding
@@ -28,20 +29,25 @@ namespace Ui {
 class uOrvaneMonitor;
 }
 class TAfComPort;
+class TBridgeMonitor;
 class TRegIniExtended;
+class TSQLiteDB;
 
 class TFOvMonitor : public QWidget {
   Q_OBJECT
 
  public:
   explicit TFOvMonitor(QWidget* parent = nullptr);
-  // FormDestroy: frees the settings store and the command queue (the cloud
-  // client and the database join this order ahead of the settings).
+  // FormDestroy: frees the bridge tab's statements, the database, the settings
+  // store and the command queue, in this order (the cloud client joins ahead
+  // of the database).
   ~TFOvMonitor() override;
 
   Ui::uOrvaneMonitor& Form() { return *ui; }
   TAfComPort& Com() { return *cCom; }
   TRegIniExtended& SettingsStore() { return *Settings; }
+  // The in-memory database; exists from start-up to destruction.
+  TSQLiteDB& DB() { return *Database; }
   const std::string& AppVersionText() const { return AppVersion; }
   const std::deque<std::string>& PendingCommands() const { return CommandQueue; }
   const std::string& PendingReceived() const { return RxBuffer; }
@@ -80,6 +86,11 @@ class TFOvMonitor : public QWidget {
   void SetParameter(int number, const std::string& value);
   void ParseGet(const std::string& text);
 
+  // --- bridges (forwarded to TBridgeMonitor; no-ops before start-up made it) ---
+  void ParseBridgeReport(const std::string& text);
+  void RefreshBridges();
+  void ClearBridges();
+
   void ResetGatewayState();
 
   // Timers (all stopped at start; "enabled" is isActive()).
@@ -102,6 +113,10 @@ class TFOvMonitor : public QWidget {
   void lOKDblClick();
   void cShow_BRGClick();
   void cShow_GNSSClick();
+  void tBridgeLevelChange();
+  void tRefreshBridgesTimer();
+  void bBRG_BlinkClick();
+  void bBRG_SignalClick();
 
   void bWrite_PinClick();
   void bRead_APNClick();
@@ -126,6 +141,12 @@ class TFOvMonitor : public QWidget {
   void FormCreate();
   void FormClose();
   void LoadPortMap();
+  // Opens the in-memory database and creates its tables; the cloud API hosts
+  // may be pointed elsewhere in the settings (section "Endpoints", one value
+  // per server name).
+  void CreateSchema();
+  // The server selector of the parameters tab, from the `servers` table.
+  void FillServerLists();
   void WaitUntilSent(std::size_t byteCount);
   // The system's handler for a line kind; see HandleLine.
   void Dispatch(const std::string& keyword, const std::string& argument);
@@ -133,6 +154,9 @@ class TFOvMonitor : public QWidget {
   std::unique_ptr<Ui::uOrvaneMonitor> ui;
   std::unique_ptr<TAfComPort> cCom;
   std::unique_ptr<TRegIniExtended> Settings;
+  std::unique_ptr<TSQLiteDB> Database;
+  // Holds prepared statements on Database, so it must go first.
+  std::unique_ptr<TBridgeMonitor> Bridges;
   std::deque<std::string> CommandQueue;
   std::string RxBuffer;
   // Set while the rest of an over-long line is being skipped up to its CR.

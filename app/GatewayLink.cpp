@@ -121,11 +121,11 @@ void TFOvMonitor::Dispatch(const std::string& keyword, const std::string& argume
     const char* keyword;
     Parser parser;
   } kParsers[] = {
-      // ":gnss" and ":brg2gw" join with the GNSS and bridge tabs.
+      // ":gnss" joins with the GNSS tab.
       {":io", &TFOvMonitor::ParseIO},     {":cell", &TFOvMonitor::ParseCell},
       {":sim", &TFOvMonitor::ParseSIM},   {":wifi", &TFOvMonitor::ParseWiFi},
       {":get", &TFOvMonitor::ParseGet},   {":state", &TFOvMonitor::ShowCloudState},
-      {":info", &TFOvMonitor::ParseInfo},
+      {":info", &TFOvMonitor::ParseInfo}, {":brg2gw", &TFOvMonitor::ParseBridgeReport},
   };
   for (const auto& entry : kParsers) {
     if (keyword == entry.keyword) {

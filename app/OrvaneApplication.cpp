@@ -1,8 +1,8 @@
 #include "OrvaneApplication.h"
 
 #include <QMessageBox>
-#include <exception>
 
+#include "serial/AfSafeSync.h"
 #include "widgets/QtText.h"
 
 TOrvaneApplication::TOrvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
@@ -11,15 +11,27 @@ TOrvaneApplication::TOrvaneApplication(int& argc, char** argv) : QApplication(ar
   m_reportError = [](const std::string& message) {
     QMessageBox::critical(activeWindow(), applicationDisplayName(), ToQString(message));
   };
+  AfSafeSync::SetExceptionHandler([this](std::exception_ptr error) { ReportException(std::move(error)); });
+}
+
+TOrvaneApplication::~TOrvaneApplication() { AfSafeSync::SetExceptionHandler(nullptr); }
+
+void TOrvaneApplication::ReportException(std::exception_ptr error) {
+  if (!error) return;
+  try {
+    std::rethrow_exception(std::move(error));
+  } catch (const std::exception& e) {
+    m_reportError(e.what());
+  } catch (...) {
+    m_reportError("Unknown error");
+  }
 }
 
 bool TOrvaneApplication::notify(QObject* receiver, QEvent* event) {
   try {
     return QApplication::notify(receiver, event);
-  } catch (const std::exception& error) {
-    m_reportError(error.what());
   } catch (...) {
-    m_reportError("Unknown error");
+    ReportException(std::current_exception());
   }
   return false;
 }

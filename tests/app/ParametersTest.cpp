@@ -8,7 +8,6 @@
 namespace {
 struct ParseGetTest : WindowFixture {
   Ui::uOrvaneMonitor& ui = window->Form();
-  ParseGetTest() { FillServers(); }
 };
 }  // namespace
 
@@ -85,7 +84,6 @@ TEST_F(ParameterButtonsTest, ReadButtonsAskForTheirParameters) {
 }
 
 TEST_F(ParameterButtonsTest, ServerWriteSendsTheSelectedNameOrNothing) {
-  FillServers();
   ui.cServer->setCurrentIndex(2);
   ui.bWrite_Server->click();
   ui.cServer->setCurrentIndex(0);

@@ -14,7 +14,6 @@ const QColor kGreen(0, 128, 0), kMaroon(128, 0, 0), kOlive(128, 128, 0), kLime(0
 
 struct ReportParsersTest : WindowFixture {
   Ui::uOrvaneMonitor& ui = window->Form();
-  ReportParsersTest() { FillServers(); }
 };
 
 }  // namespace

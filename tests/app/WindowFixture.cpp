@@ -16,15 +16,6 @@
 #include "support/MyRegIniExtended.h"
 #include "ui_uOrvaneMonitor.h"
 
-void WindowFixture::FillServers() { ::FillServers(*window); }
-
-void FillServers(TFOvMonitor& window) {
-  QComboBox* servers = window.Form().cServer;
-  servers->clear();
-  servers->addItems({"", "aws-prod-cloud", "aws-test-cloud", "aws-dev-cloud"});
-  servers->setCurrentIndex(0);
-}
-
 PtyGateway::PtyGateway() {
   termios raw{};
   cfmakeraw(&raw);

@@ -12,11 +12,7 @@
 
 struct WindowFixture : ::testing::Test {
   std::unique_ptr<TFOvMonitor> window = std::make_unique<TFOvMonitor>();
-  void FillServers();
 };
-
-// The server list as the start-up fills it from the database.
-void FillServers(TFOvMonitor& window);
 
 // The far side of a pseudo-terminal: what the program writes arrives here,
 // and what the test writes here reaches the program as the gateway's bytes.
@@ -56,5 +52,4 @@ struct LinkFixture : ::testing::Test {
   void OpenCom1();
   // Sends an acknowledgement and waits until the window has taken it.
   void Acknowledge(const std::string& line);
-  void FillServers() { ::FillServers(*window); }
 };
