@@ -1,14 +1,19 @@
-// The window as a whole: caption, tabs, start-up state, clipboard clicks and
-// the application's handling of exceptions from handlers.
+// The window as a whole: caption, tabs, start-up state and its data, clipboard
+// clicks and the application's handling of exceptions from handlers.
 #include <gtest/gtest.h>
 
 #include <QTest>
 #include <QTimer>
+#include <map>
 #include <stdexcept>
 
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
 #include "WindowFixture.h"
+#include "db/MonitorSchema.h"
+#include "db/MySQLite.h"
+#include "serial/AfComPort.h"
+#include "support/MyRegIniExtended.h"
 #include "ui_uOrvaneMonitor.h"
 #include "widgets/Clipboard.h"
 #include "widgets/LedPanel.h"
@@ -78,5 +83,56 @@ TEST(Application, ExceptionFromAHandlerIsShownAndTheLoopGoesOn) {
   QTimer::singleShot(1, [&] { later = true; });
   EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 2000));
   EXPECT_EQ(shown, std::vector<std::string>{"Port is in use"});
+  application->SetErrorReporter([](const std::string& message) { ADD_FAILURE() << message; });
+}
+
+TEST_F(WindowTest, ServerSelectorListsTheServersTableAfterAnEmptyEntry) {
+  QStringList entries;
+  for (int i = 0; i < ui.cServer->count(); ++i) entries << ui.cServer->itemText(i);
+  EXPECT_EQ(entries, QStringList({"", "aws-prod-cloud", "aws-test-cloud", "aws-dev-cloud"}));
+  EXPECT_EQ(ui.cServer->currentIndex(), 0);
+  window->HandleLine(":get 12 AWS-PROD-CLOUD");
+  EXPECT_EQ(ui.cServer->currentText(), "aws-prod-cloud");
+}
+
+// A technician's (or the demo's) settings point one cloud environment at
+// another host; the others keep theirs.
+TEST(Startup, EndpointInTheSettingsReplacesThatServersHost) {
+  TRegIniExtended settings;
+  settings.WriteString("Endpoints", "aws-test-cloud", "127.0.0.1:8443");
+  std::map<std::string, std::string> hosts;
+  {
+    TFOvMonitor window;
+    TSQLiteQuery query(window.DB());
+    query.SQL = {"SELECT *", "FROM `servers`", "ORDER BY `id`"};
+    for (bool row = query.Open(); row; row = query.Next())
+      hosts[query.FieldValue("name").ToString()] = query.FieldValue("url").ToString();
+  }
+  settings.DeleteKey("Endpoints", "aws-test-cloud");
+  EXPECT_EQ(hosts["aws-test-cloud"], "127.0.0.1:8443");
+  EXPECT_EQ(hosts["aws-prod-cloud"], DefaultServerHost("aws-prod-cloud"));
+  EXPECT_EQ(hosts["aws-dev-cloud"], DefaultServerHost("aws-dev-cloud"));
+}
+
+// A serial event reaches the window through the main-thread call-in rather
+// than the event loop; an exception there is shown like any other, and the
+// dialogue with the gateway goes on.
+TEST_F(LinkFixture, ExceptionFromASerialEventIsShownAndTheLinkGoesOn) {
+  auto* application = qobject_cast<TOrvaneApplication*>(QCoreApplication::instance());
+  ASSERT_NE(application, nullptr);
+  std::vector<std::string> shown;
+  application->SetErrorReporter([&](const std::string& message) { shown.push_back(message); });
+  OpenCom1();
+  EXPECT_EQ(gateway.NextLine(), "%info\r");
+
+  const auto handler = window->Com().OnDataRecived;
+  window->Com().OnDataRecived = [](QObject*, int) { throw std::runtime_error("Receive handler failed"); };
+  gateway.Send("noise\r\n");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !shown.empty(); }, 5000));
+  window->Com().OnDataRecived = handler;
+  EXPECT_EQ(shown, std::vector<std::string>{"Receive handler failed"});
+  EXPECT_TRUE(window->Com().IsPortOpen());
+  Acknowledge("OK info");
+  EXPECT_EQ(window->PendingCommands().front(), "%show_off");
   application->SetErrorReporter([](const std::string& message) { ADD_FAILURE() << message; });
 }

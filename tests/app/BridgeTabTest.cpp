@@ -1,0 +1,156 @@
+// The "Bridges" tab inside the window: reports reaching the grid through the
+// port and the dispatcher, the tab's controls bound to their handlers, and the
+// reset that forgets the bridges of the previous connection.
+#include <gtest/gtest.h>
+
+#include <QFileInfo>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "FOvMonitor.h"
+#include "WindowFixture.h"
+#include "db/MySQLite.h"
+#include "ui_uOrvaneMonitor.h"
+
+namespace {
+
+// An information frame (type 2, API 7) of bridge A1B2C3D4E5F6 with firmware
+// 1.2.3: the ID sits at offset 12, offsets 6..11 carry something else.
+const std::string kInformationFrame =
+    "0000EE020700"
+    "112233445566"
+    "A1B2C3D4E5F6"
+    "010203"
+    "000000000000";
+const std::string kBridge = "A1B2C3D4E5F6";
+
+std::string Cell(const QTableWidget* grid, int row, int column) {
+  const QTableWidgetItem* item = grid->item(row, column);
+  return item ? item->text().toStdString() : std::string();
+}
+
+int StoredBridges(TFOvMonitor& window) {
+  TSQLiteQuery query(window.DB());
+  query.SQL = {"SELECT COUNT(*) AS `n`", "FROM `brg`"};
+  return query.Open() ? query.FieldValue("n").ToInt32() : -1;
+}
+
+struct BridgeTabTest : LinkFixture {
+  Ui::uOrvaneMonitor& ui = window->Form();
+  void Open() {
+    OpenCom1();
+    EXPECT_EQ(gateway.NextLine(), "%info\r");
+    // Start from an empty queue so each case sees only its own lines.
+    window->ResetGatewayState();
+  }
+  std::vector<std::string> Queue() const {
+    return {window->PendingCommands().begin(), window->PendingCommands().end()};
+  }
+  using Lines = std::vector<std::string>;
+};
+
+}  // namespace
+
+TEST_F(BridgeTabTest, ReportOverThePortAddsABridgeRow) {
+  Open();
+  gateway.Send(":brg2gw 0 " + kInformationFrame + " 65\r\n");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(ui.sBridges, 0, 0) == kBridge; }, 5000));
+  EXPECT_EQ(ui.sBridges->rowCount(), 1);
+  EXPECT_EQ(Cell(ui.sBridges, 0, 1), "1.2.3");
+  EXPECT_EQ(Cell(ui.sBridges, 0, 2), "161");  // board type: the ID's first byte
+  EXPECT_EQ(Cell(ui.sBridges, 0, 4), "-65");
+  EXPECT_TRUE(ui.bBRG_Blink->isEnabled());
+}
+
+TEST_F(BridgeTabTest, MonitorBridgesUnticksGnssFirstAndCountsTheTimeWhileTicked) {
+  Open();
+  ui.cShow_GNSS->click();
+  window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
+  ui.cShow_BRG->click();
+  EXPECT_TRUE(ui.cShow_BRG->isChecked());
+  EXPECT_FALSE(ui.cShow_GNSS->isChecked());
+  EXPECT_EQ(Queue(), (Lines{"%show_gnss 1", "%show_gnss 0", "%show_brg 1"}));
+  // Ticked: seconds since the report, refreshed every second.
+  EXPECT_EQ(Cell(ui.sBridges, 0, 3).find(':'), std::string::npos);
+  EXPECT_TRUE(window->tRefreshBridges.isActive());
+
+  ui.cShow_BRG->click();
+  EXPECT_EQ(Queue().back(), "%show_brg 0");
+  // Unticked: the clock time of the report, and no more refreshing.
+  EXPECT_EQ(Cell(ui.sBridges, 0, 3).size(), 8u);
+  EXPECT_FALSE(window->tRefreshBridges.isActive());
+}
+
+TEST_F(BridgeTabTest, LevelFilterBlinkAndSignalCheckAreBound) {
+  Open();
+  window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
+  ui.tBridgeLevel->setValue(-60);
+  EXPECT_EQ(ui.tBridgeLevel->toolTip(), "-60");
+  EXPECT_EQ(Cell(ui.sBridges, 0, 0), "");  // -65 is below the filter
+  ui.tBridgeLevel->setValue(-65);
+  ASSERT_EQ(Cell(ui.sBridges, 0, 0), kBridge);
+
+  ui.bBRG_Blink->click();
+  emit ui.sBridges->cellDoubleClicked(0, 2);
+  ui.bBRG_Signal->click();  // hidden, but enabled with a row
+  const Lines queued = Queue();
+  ASSERT_EQ(queued.size(), 3u);
+  // Header, the API version 7 and a random byte, then ID and command.
+  for (const std::string& line : queued) EXPECT_EQ(line.substr(0, 26), "%pkt_tx 1E16AFFD0000ED0707") << line;
+  EXPECT_EQ(queued[0].substr(28), kBridge + "02");
+  EXPECT_EQ(queued[1].substr(28), kBridge + "02");
+  EXPECT_EQ(queued[2].substr(28), kBridge + "08" + "54455354");
+}
+
+TEST_F(BridgeTabTest, OpeningThePortForgetsTheBridgesOfTheLastConnection) {
+  window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
+  ASSERT_EQ(Cell(ui.sBridges, 0, 0), kBridge);
+  ui.cShow_BRG->setChecked(true);
+  OpenCom1();
+  EXPECT_EQ(StoredBridges(*window), 0);
+  EXPECT_EQ(ui.sBridges->rowCount(), 1);
+  EXPECT_EQ(Cell(ui.sBridges, 0, 0), "");
+  EXPECT_FALSE(ui.bBRG_Blink->isEnabled());
+  EXPECT_FALSE(ui.cShow_BRG->isChecked());
+  EXPECT_FALSE(window->tRefreshBridges.isActive());
+}
+
+#ifdef GATEWAY_SIM
+// Against the gateway simulator: ticking "Monitor bridges" makes the gateway
+// forward its bridges, and the first information frame puts a version in the grid.
+TEST(GatewaySimulator, MonitoredBridgesAppearWithTheirVersion) {
+  QTemporaryDir folder;
+  const QString link = folder.filePath("gateway");
+  QProcess simulator;
+  simulator.start(QStringLiteral(GATEWAY_SIM), {"--link", link, "--bridges", "2", "--bridge-interval", "300",
+                                                "--seed", "11", "--gnss-fix-ms", "0"});
+  ASSERT_TRUE(simulator.waitForStarted(5000));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000));
+
+  MapCom1(link.toStdString());
+  {
+    TFOvMonitor window;
+    Ui::uOrvaneMonitor& ui = window.Form();
+    const int index = ui.cComPort->findText("COM 1", Qt::MatchStartsWith);
+    ASSERT_GE(index, 0);
+    ui.cComPort->setCurrentIndex(index);
+    emit ui.cComPort->activated(index);
+    ui.bOpen->click();
+    ASSERT_TRUE(window.Com().IsPortOpen());
+    ui.cShow_BRG->click();
+
+    const auto versionShown = [&] {
+      for (int row = 0; row < ui.sBridges->rowCount(); ++row)
+        if (Cell(ui.sBridges, row, 0).size() == 12 && !Cell(ui.sBridges, row, 1).empty()) return true;
+      return false;
+    };
+    EXPECT_TRUE(QTest::qWaitFor(versionShown, 15000));
+    EXPECT_TRUE(window.tRefreshBridges.isActive());
+    window.close();
+  }
+  MapCom1("");
+  simulator.terminate();
+  simulator.waitForFinished(5000);
+}
+#endif
