@@ -8,7 +8,10 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QMetaMethod>
+#include <QStyle>
 #include <QTabBar>
+#include <QTableWidget>
+#include <algorithm>
 #include <chrono>
 #include <stdexcept>
 #include <thread>
@@ -166,6 +169,7 @@ void TFOvMonitor::FormCreate() {
   // 5. The software version check (not forced) joins here with the cloud tab.
   // 6. The in-memory database with its tables, and the bridge tab on it.
   CreateSchema();
+  CreateBridgeMonitor();
   // 7. The server selectors.
   FillServerLists();
   // 8-10. The account migration and rebuild, the selection of the last account
@@ -181,13 +185,24 @@ void TFOvMonitor::CreateSchema() {
   for (auto& [name, host] : Settings->ReadSectionValues("Endpoints")) hosts[name] = host;
   Database = std::make_unique<TSQLiteDB>(std::string());
   ::CreateSchema(*Database, hosts);
+}
 
+void TFOvMonitor::CreateBridgeMonitor() {
   Bridges = std::make_unique<TBridgeMonitor>(
       *Database,
       TBridgeControls{ui->sBridges, ui->tBridgeLevel, ui->cShow_BRG, ui->bBRG_Blink, ui->bBRG_Signal, ui->lBRG_Rx,
                       &tRefreshBridges},
       [this](const std::string& command, const std::string& argument) { QueueCommand(command, argument); });
   Bridges->SetupControls();
+  // The ID column was drawn for a narrower font than this platform's sans;
+  // widened to show the twelve digits of an ID whole (the grid has room).
+  QTableWidget* grid = ui->sBridges;
+  const QFontMetrics metrics(grid->font());
+  int digitWidth = 0;
+  for (const QChar digit : QStringLiteral("0123456789ABCDEF"))
+    digitWidth = std::max(digitWidth, metrics.horizontalAdvance(digit));
+  const int cellMargins = 2 * (grid->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, grid) + 1) + 2;
+  grid->setColumnWidth(0, std::max(grid->columnWidth(0), 12 * digitWidth + cellMargins));
 }
 
 void TFOvMonitor::FillServerLists() {

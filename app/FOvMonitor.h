@@ -145,6 +145,8 @@ class TFOvMonitor : public QWidget {
   // may be pointed elsewhere in the settings (section "Endpoints", one value
   // per server name).
   void CreateSchema();
+  // The "Bridges" tab on the database; its statements are prepared on first use.
+  void CreateBridgeMonitor();
   // The server selector of the parameters tab, from the `servers` table.
   void FillServerLists();
   void WaitUntilSent(std::size_t byteCount);

@@ -5,6 +5,7 @@
 
 #include <QFileInfo>
 #include <QProcess>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -114,6 +115,26 @@ TEST_F(BridgeTabTest, OpeningThePortForgetsTheBridgesOfTheLastConnection) {
   EXPECT_FALSE(ui.bBRG_Blink->isEnabled());
   EXPECT_FALSE(ui.cShow_BRG->isChecked());
   EXPECT_FALSE(window->tRefreshBridges.isActive());
+}
+
+// Regression: with this platform's font the IDs were cut short ("010EDED43...")
+// at the column width drawn for the original one.
+TEST_F(BridgeTabTest, WholeIdsAndAllColumnsFitAFullGrid) {
+  window->show();
+  ui.PageControl1->setCurrentWidget(ui.tBridges);
+  // More bridges than the grid has room for, so the vertical scroll bar takes its share.
+  for (int i = 0; i < 12; ++i) {
+    std::string frame = kInformationFrame;
+    frame.replace(24, 2, QStringLiteral("%1").arg(0xD0 + i, 2, 16).toUpper().toStdString());
+    window->HandleLine(":brg2gw 0 " + frame + " 65");
+  }
+  ASSERT_EQ(ui.sBridges->rowCount(), 12);
+  QTest::qWait(0);
+  const QFontMetrics metrics(ui.sBridges->font());
+  for (int row = 0; row < ui.sBridges->rowCount(); ++row)
+    EXPECT_LE(metrics.horizontalAdvance(ui.sBridges->item(row, 0)->text()) + 6, ui.sBridges->columnWidth(0));
+  EXPECT_TRUE(ui.sBridges->verticalScrollBar()->isVisible());
+  EXPECT_EQ(ui.sBridges->horizontalScrollBar()->maximum(), 0) << "the RX column is out of view";
 }
 
 #ifdef GATEWAY_SIM

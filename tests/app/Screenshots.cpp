@@ -1,14 +1,18 @@
 // Development aid, not a test: grabs the main window with each visible tab
 // selected into PNG files, to check the layout for clipped captions.
-//   window_screenshots <output folder> [open]
+//   window_screenshots <output folder> [open [bridges]]
 // With "open", the selected port is opened first and the gateway given a few
-// seconds to report, so the displays show values.
+// seconds to report, so the displays show values. With "bridges" as well,
+// "Monitor bridges" is ticked and the grid given time to fill (up to 15 s for
+// a bridge with its version, then a few seconds more for the others).
 // Runs on whatever platform QT_QPA_PLATFORM names (offscreen or xcb).
 #include <QApplication>
 #include <QDir>
 #include <QTabWidget>
+#include <QTableWidget>
 #include <QTest>
 #include <cstdio>
+#include <exception>
 
 #include "FOvMonitor.h"
 #include "ui_uOrvaneMonitor.h"
@@ -21,8 +25,26 @@ int main(int argc, char** argv) {
   window.show();
   QTest::qWait(200);
   if (argc > 2 && QByteArray(argv[2]) == "open") {
-    window.Form().bOpen->click();
+    try {
+      window.Form().bOpen->click();
+    } catch (const std::exception& error) {
+      std::fprintf(stderr, "open failed: %s\n", error.what());
+      return 1;
+    }
     QTest::qWait(4000);
+    if (argc > 3 && QByteArray(argv[3]) == "bridges") {
+      window.Form().cShow_BRG->click();
+      QTableWidget* grid = window.Form().sBridges;
+      const bool versionShown = QTest::qWaitFor(
+          [grid] {
+            for (int row = 0; row < grid->rowCount(); ++row)
+              if (grid->item(row, 1) && !grid->item(row, 1)->text().isEmpty()) return true;
+            return false;
+          },
+          15000);
+      if (!versionShown) std::fprintf(stderr, "no bridge reported its version\n");
+      QTest::qWait(3000);
+    }
   }
   QTabWidget* tabs = window.Form().PageControl1;
   for (int i = 0; i < tabs->count(); ++i) {
