@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QTemporaryDir>
 #include <QDir>
 #include <cstdint>
 #include <cstdlib>
@@ -23,6 +24,9 @@ struct Harness {
   int argc = 1;
   char name[8] = "fuzz";
   char* argv[2] = {name, nullptr};
+  // The hive is read only while the window starts; libFuzzer ends with _Exit,
+  // so the folder is removed once the port is open rather than at exit.
+  QTemporaryDir settings;
   std::unique_ptr<QApplication> application;
   std::unique_ptr<TFOvMonitor> window;
   int master = -1;
@@ -30,9 +34,8 @@ struct Harness {
 
   Harness() {
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    const QString settings = QDir::tempPath() + "/orvane-fuzz-dispatch-" + QString::number(getpid());
-    QDir().mkpath(settings);
-    qputenv("ORVANE_SETTINGS_DIR", settings.toLocal8Bit());
+    if (!settings.isValid()) std::abort();
+    qputenv("ORVANE_SETTINGS_DIR", settings.path().toLocal8Bit());
     application = std::make_unique<QApplication>(argc, argv);
 
     termios raw{};
@@ -45,6 +48,7 @@ struct Harness {
     window->Com().SetComNumber(1);
     window->Com().OpenPort();
     if (!window->Com().IsPortOpen()) std::abort();
+    settings.remove();
   }
 
   // Nobody plays the gateway: throw away what the window wrote so the pty
