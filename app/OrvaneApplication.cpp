@@ -6,8 +6,10 @@
 #include "widgets/QtText.h"
 
 TOrvaneApplication::TOrvaneApplication(int& argc, char** argv) : QApplication(argc, argv) {
+  // The name only: an explicit display name is appended by the platform to
+  // every window title ("... v1.2.3.4 — Qel Orvane Monitor"); without one the
+  // display name falls back to this and the caption stays the window's own.
   setApplicationName(QStringLiteral("Qel Orvane Monitor"));
-  setApplicationDisplayName(QStringLiteral("Qel Orvane Monitor"));
   m_reportError = [](const std::string& message) {
     QMessageBox::critical(activeWindow(), applicationDisplayName(), ToQString(message));
   };

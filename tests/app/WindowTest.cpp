@@ -30,6 +30,18 @@ TEST_F(WindowTest, CaptionCarriesAllFourVersionParts) {
   EXPECT_EQ(window->size(), QSize(521, 418));
 }
 
+// The platform appends an explicitly set display name to every shown window
+// title; the application title must come from the name alone, so that the
+// title bar reads exactly the window's caption.
+TEST(Application, TitleIsTheNameAndNotAppendedToCaptions) {
+  EXPECT_EQ(QGuiApplication::applicationDisplayName(), "Qel Orvane Monitor");
+  const QString name = QCoreApplication::applicationName();
+  QCoreApplication::setApplicationName(QStringLiteral("probe"));
+  const QString followed = QGuiApplication::applicationDisplayName();
+  QCoreApplication::setApplicationName(name);
+  EXPECT_EQ(followed, "probe") << "an explicit display name is set";
+}
+
 TEST_F(WindowTest, TabsInOrderWithDebugHidden) {
   const QStringList captions = {"Gateway configuration", "Bridges", "GNSS", "Orvane cloud", "Debug",
                                 "Gateway Information", "Gateway parameters"};
