@@ -8,6 +8,7 @@
 #include <QComboBox>
 #include <QMessageBox>
 #include <QMetaMethod>
+#include <QScreen>
 #include <QStyle>
 #include <QTabBar>
 #include <QTableWidget>
@@ -86,6 +87,10 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
   ui->setupUi(this);
   // A single fixed border: the layout is drawn for this client size.
   setFixedSize(size());
+  // Opens in the centre of the screen; left alone, window managers place a new
+  // window where they like (an X server without one puts it in the corner).
+  if (const QScreen* screen = QGuiApplication::primaryScreen())
+    move(screen->availableGeometry().center() - rect().center());
   // Nothing on this tab is written to; it stays in the resource but is not shown.
   ui->PageControl1->setTabVisible(ui->PageControl1->indexOf(ui->tDebug), false);
   // The six tab captions were drawn for a narrower font than this platform's

@@ -2,6 +2,7 @@
 // clicks and the application's handling of exceptions from handlers.
 #include <gtest/gtest.h>
 
+#include <QScreen>
 #include <QTest>
 #include <QTimer>
 #include <map>
@@ -28,6 +29,12 @@ TEST_F(WindowTest, CaptionCarriesAllFourVersionParts) {
   EXPECT_EQ(window->AppVersionText(), "2.0.0.0");
   EXPECT_EQ(window->windowTitle(), "Qel Orvane Monitor v2.0.0.0");
   EXPECT_EQ(window->size(), QSize(521, 418));
+}
+
+TEST_F(WindowTest, OpensInTheCentreOfTheScreen) {
+  const QPoint centre = QGuiApplication::primaryScreen()->availableGeometry().center();
+  const QPoint offset = window->geometry().center() - centre;
+  EXPECT_LE(offset.manhattanLength(), 2) << offset.x() << "," << offset.y();
 }
 
 // The platform appends an explicitly set display name to every shown window
