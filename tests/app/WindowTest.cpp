@@ -74,6 +74,14 @@ TEST_F(WindowTest, StartsClosedWithTimersStoppedAndDisplaysEmpty) {
   EXPECT_FALSE(ui.bBRG_Signal->isVisible());
 }
 
+TEST_F(WindowTest, PinAndWiFiPasswordAreMaskedWithStars) {
+  for (QLineEdit* secret : {ui.eSIMPin, ui.eWiFi_Password}) {
+    secret->setText(QStringLiteral("1234"));
+    EXPECT_EQ(secret->displayText(), QStringLiteral("****")) << secret->objectName().toStdString();
+    secret->clear();
+  }
+}
+
 TEST_F(WindowTest, ClickOnAValuePanelCopiesItsCaption) {
   window->show();
   window->HandleLine(":info QEL123456789012345,1,HW2,1.2.3,4,");
