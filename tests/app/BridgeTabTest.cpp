@@ -37,24 +37,18 @@ int StoredBridges(TFOvMonitor& window) {
   return query.Open() ? query.FieldValue("n").ToInt32() : -1;
 }
 
-struct BridgeTabTest : LinkFixture {
+struct BridgeTabTest : OpenLinkFixture {
   Ui::uOrvaneMonitor& ui = window->Form();
-  void Open() {
-    OpenCom1();
-    EXPECT_EQ(gateway.NextLine(), "%info\r");
-    // Start from an empty queue so each case sees only its own lines.
-    window->ResetGatewayState();
-  }
-  std::vector<std::string> Queue() const {
-    return {window->PendingCommands().begin(), window->PendingCommands().end()};
-  }
-  using Lines = std::vector<std::string>;
+};
+
+// The same window before its port is opened.
+struct BridgeGridTest : LinkFixture {
+  Ui::uOrvaneMonitor& ui = window->Form();
 };
 
 }  // namespace
 
 TEST_F(BridgeTabTest, ReportOverThePortAddsABridgeRow) {
-  Open();
   gateway.Send(":brg2gw 0 " + kInformationFrame + " 65\r\n");
   ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(ui.sBridges, 0, 0) == kBridge; }, 5000));
   EXPECT_EQ(ui.sBridges->rowCount(), 1);
@@ -65,7 +59,6 @@ TEST_F(BridgeTabTest, ReportOverThePortAddsABridgeRow) {
 }
 
 TEST_F(BridgeTabTest, MonitorBridgesUnticksGnssFirstAndCountsTheTimeWhileTicked) {
-  Open();
   ui.cShow_GNSS->click();
   window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
   ui.cShow_BRG->click();
@@ -84,7 +77,6 @@ TEST_F(BridgeTabTest, MonitorBridgesUnticksGnssFirstAndCountsTheTimeWhileTicked)
 }
 
 TEST_F(BridgeTabTest, LevelFilterBlinkAndSignalCheckAreBound) {
-  Open();
   window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
   ui.tBridgeLevel->setValue(-60);
   EXPECT_EQ(ui.tBridgeLevel->toolTip(), "-60");
@@ -104,7 +96,7 @@ TEST_F(BridgeTabTest, LevelFilterBlinkAndSignalCheckAreBound) {
   EXPECT_EQ(queued[2].substr(28), kBridge + "08" + "54455354");
 }
 
-TEST_F(BridgeTabTest, OpeningThePortForgetsTheBridgesOfTheLastConnection) {
+TEST_F(BridgeGridTest, OpeningThePortForgetsTheBridgesOfTheLastConnection) {
   window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
   ASSERT_EQ(Cell(ui.sBridges, 0, 0), kBridge);
   ui.cShow_BRG->setChecked(true);
@@ -119,7 +111,7 @@ TEST_F(BridgeTabTest, OpeningThePortForgetsTheBridgesOfTheLastConnection) {
 
 // Regression: with this platform's font the IDs were cut short ("010EDED43...")
 // at the column width drawn for the original one.
-TEST_F(BridgeTabTest, WholeIdsAndAllColumnsFitAFullGrid) {
+TEST_F(BridgeGridTest, WholeIdsAndAllColumnsFitAFullGrid) {
   window->show();
   ui.PageControl1->setCurrentWidget(ui.tBridges);
   // More bridges than the grid has room for, so the vertical scroll bar takes its share.
@@ -141,24 +133,12 @@ TEST_F(BridgeTabTest, WholeIdsAndAllColumnsFitAFullGrid) {
 // Against the gateway simulator: ticking "Monitor bridges" makes the gateway
 // forward its bridges, and the first information frame puts a version in the grid.
 TEST(GatewaySimulator, MonitoredBridgesAppearWithTheirVersion) {
-  QTemporaryDir folder;
-  const QString link = folder.filePath("gateway");
-  QProcess simulator;
-  simulator.start(QStringLiteral(GATEWAY_SIM), {"--link", link, "--bridges", "2", "--bridge-interval", "300",
-                                                "--seed", "11", "--gnss-fix-ms", "0"});
-  ASSERT_TRUE(simulator.waitForStarted(5000));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000));
-
-  MapCom1(link.toStdString());
+  SimulatedGateway simulator({"--bridges", "2", "--bridge-interval", "300", "--seed", "11", "--gnss-fix-ms", "0"});
+  ASSERT_TRUE(simulator.Started());
   {
     TFOvMonitor window;
     Ui::uOrvaneMonitor& ui = window.Form();
-    const int index = ui.cComPort->findText("COM 1", Qt::MatchStartsWith);
-    ASSERT_GE(index, 0);
-    ui.cComPort->setCurrentIndex(index);
-    emit ui.cComPort->activated(index);
-    ui.bOpen->click();
-    ASSERT_TRUE(window.Com().IsPortOpen());
+    OpenCom1(window);
     ui.cShow_BRG->click();
 
     const auto versionShown = [&] {
@@ -170,8 +150,5 @@ TEST(GatewaySimulator, MonitoredBridgesAppearWithTheirVersion) {
     EXPECT_TRUE(window.tRefreshBridges.isActive());
     window.close();
   }
-  MapCom1("");
-  simulator.terminate();
-  simulator.waitForFinished(5000);
 }
 #endif

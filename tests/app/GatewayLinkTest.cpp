@@ -218,25 +218,13 @@ TEST_F(LinkFixture, ReceivedBytesAreCutIntoLinesAcrossEvents) {
 // Against the gateway simulator: the window's Refresh request meets a gateway
 // that answers, and every display of the identity row fills.
 TEST(GatewaySimulator, RefreshFillsTheIdentityAndEveryCommandIsAcknowledged) {
-  QTemporaryDir folder;
-  const QString link = folder.filePath("gateway");
-  const QString log = folder.filePath("received.log");
-  QProcess simulator;
-  simulator.start(QStringLiteral(GATEWAY_SIM),
-                  {"--link", link, "--bridges", "0", "--seed", "7", "--gnss-fix-ms", "0", "--log", log});
-  ASSERT_TRUE(simulator.waitForStarted(5000));
-  ASSERT_TRUE(QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000));
-
-  MapCom1(link.toStdString());
+  SimulatedGateway simulator({"--bridges", "0", "--seed", "7", "--gnss-fix-ms", "0", "--log",
+                              QStringLiteral("received.log")});
+  ASSERT_TRUE(simulator.Started());
   {
     TFOvMonitor window;
     Ui::uOrvaneMonitor& ui = window.Form();
-    const int index = ui.cComPort->findText("COM 1", Qt::MatchStartsWith);
-    ASSERT_GE(index, 0);
-    ui.cComPort->setCurrentIndex(index);
-    emit ui.cComPort->activated(index);
-    ui.bOpen->click();
-    ASSERT_TRUE(window.Com().IsPortOpen());
+    OpenCom1(window);
 
     EXPECT_TRUE(QTest::qWaitFor(
         [&] { return window.PendingCommands().empty() && ui.vGWID->Caption() == "QEL100000000004217"; }, 15000));
@@ -247,11 +235,8 @@ TEST(GatewaySimulator, RefreshFillsTheIdentityAndEveryCommandIsAcknowledged) {
     EXPECT_FALSE(ui.vNetwork->Caption().empty());
     window.close();
   }
-  MapCom1("");
-
-  simulator.terminate();
-  simulator.waitForFinished(5000);
-  QFile received(log);
+  simulator.Stop();
+  QFile received(simulator.FilePath("received.log"));
   ASSERT_TRUE(received.open(QIODevice::ReadOnly));
   QStringList lines = QString::fromUtf8(received.readAll()).split('\n', Qt::SkipEmptyParts);
   // Each command went out once (all were acknowledged), in queue order; the

@@ -46,18 +46,8 @@ TEST_F(ParseGetTest, PinAndUnknownParametersChangeNothing) {
 // The buttons, pressed on an open port: the exact lines they queue.
 namespace {
 
-struct ParameterButtonsTest : LinkFixture {
+struct ParameterButtonsTest : OpenLinkFixture {
   Ui::uOrvaneMonitor& ui = window->Form();
-  ParameterButtonsTest() {
-    OpenCom1();
-    EXPECT_EQ(gateway.NextLine(), "%info\r");
-    // Start from an empty queue so each case sees only its own lines.
-    window->ResetGatewayState();
-  }
-  std::vector<std::string> Queue() const {
-    return {window->PendingCommands().begin(), window->PendingCommands().end()};
-  }
-  using Lines = std::vector<std::string>;
 };
 
 }  // namespace

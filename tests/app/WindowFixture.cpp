@@ -8,6 +8,7 @@
 
 #include <QComboBox>
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QTest>
 #include <stdexcept>
 
@@ -92,17 +93,51 @@ LinkFixture::~LinkFixture() {
   MapCom1("");
 }
 
-void LinkFixture::OpenCom1() {
-  TAfPortComboBox* ports = window->Form().cComPort;
+void OpenCom1(TFOvMonitor& window) {
+  TAfPortComboBox* ports = window.Form().cComPort;
   const int index = ports->findText("COM 1", Qt::MatchStartsWith);
   ASSERT_GE(index, 0) << "COM1 is not listed";
   // As the user picks it: the selector sets the port's number.
   ports->setCurrentIndex(index);
   emit ports->activated(index);
-  ASSERT_EQ(window->Com().ComNumber(), 1);
-  window->bOpenClick();
-  ASSERT_TRUE(window->Com().IsPortOpen());
+  ASSERT_EQ(window.Com().ComNumber(), 1);
+  window.Form().bOpen->click();
+  ASSERT_TRUE(window.Com().IsPortOpen());
 }
+
+void LinkFixture::OpenCom1() { ::OpenCom1(*window); }
+
+OpenLinkFixture::OpenLinkFixture() {
+  OpenCom1();
+  EXPECT_EQ(gateway.NextLine(), "%info\r");
+  window->ResetGatewayState();
+}
+
+OpenLinkFixture::Lines OpenLinkFixture::Queue() const {
+  return {window->PendingCommands().begin(), window->PendingCommands().end()};
+}
+
+#ifdef GATEWAY_SIM
+SimulatedGateway::SimulatedGateway(const QStringList& options) {
+  const QString link = m_folder.filePath("gateway");
+  // Relative paths among the options (a log file, say) land in the folder too.
+  m_process.setWorkingDirectory(m_folder.path());
+  m_process.start(QStringLiteral(GATEWAY_SIM), QStringList{"--link", link} + options);
+  m_started = m_process.waitForStarted(5000) && QTest::qWaitFor([&] { return QFileInfo::exists(link); }, 5000);
+  if (m_started) MapCom1(link.toStdString());
+}
+
+SimulatedGateway::~SimulatedGateway() {
+  MapCom1("");
+  Stop();
+}
+
+void SimulatedGateway::Stop() {
+  if (m_process.state() == QProcess::NotRunning) return;
+  m_process.terminate();
+  m_process.waitForFinished(5000);
+}
+#endif
 
 void LinkFixture::Acknowledge(const std::string& line) {
   const std::size_t before = window->PendingCommands().size();

@@ -5,8 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <QProcess>
+#include <QStringList>
+#include <QTemporaryDir>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "FOvMonitor.h"
 
@@ -43,6 +47,9 @@ class PtyGateway {
 // technician's settings would map it to a real adapter.
 void MapCom1(const std::string& devicePath);
 
+// Selects COM1 in the window's port list as the user would and presses Open.
+void OpenCom1(TFOvMonitor& window);
+
 struct LinkFixture : ::testing::Test {
   PtyGateway gateway;
   std::unique_ptr<TFOvMonitor> window;
@@ -53,3 +60,30 @@ struct LinkFixture : ::testing::Test {
   // Sends an acknowledgement and waits until the window has taken it.
   void Acknowledge(const std::string& line);
 };
+
+// A window on an open port with the Refresh request cleared away, so each case
+// sees only the lines its own actions queue.
+struct OpenLinkFixture : LinkFixture {
+  using Lines = std::vector<std::string>;
+  OpenLinkFixture();
+  Lines Queue() const;
+};
+
+#ifdef GATEWAY_SIM
+// The gateway simulator on a pty published under a link in a temporary
+// folder, with COM1 mapped to it for as long as this object lives.
+class SimulatedGateway {
+ public:
+  explicit SimulatedGateway(const QStringList& options);
+  ~SimulatedGateway();
+  bool Started() const { return m_started; }
+  QString FilePath(const QString& name) const { return m_folder.filePath(name); }
+  // Stops the simulator so that its log is complete.
+  void Stop();
+
+ private:
+  QTemporaryDir m_folder;
+  QProcess m_process;
+  bool m_started = false;
+};
+#endif
