@@ -13,6 +13,7 @@
 #include "PtyPair.h"
 #include "TestWait.h"
 #include "serial/AfPortSettingsDialog.h"
+#include "CaptureErrors.h"
 #include "serial/AfSafeSync.h"
 #include "serial/PortMap.h"
 
@@ -396,13 +397,7 @@ TEST_F(ComPort, SettingsDialogAppliesWhatTheUserChose) {
 
 TEST_F(ComPort, NonSyncHandlerRunsInTheEventThreadAndItsErrorsReachTheMainThread) {
   std::string reported;
-  AfSafeSync::SetExceptionHandler([&](std::exception_ptr error) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      reported = e.what();
-    }
-  });
+  CaptureExceptionText(reported);
   std::atomic<int> calls{0};
   std::atomic<bool> inMainThread{false};
   int mainThreadEvents = 0;

@@ -9,6 +9,7 @@
 
 #include "PtyPair.h"
 #include "serial/AfPosixPort.h"
+#include "CaptureErrors.h"
 #include "serial/AfSafeSync.h"
 #include "serial/PortMap.h"
 
@@ -146,13 +147,7 @@ TEST_F(PortSelector, PickingAPortMovesTheLinkedComponent) {
 
 TEST_F(PortSelector, AFailedReopenStillRefreshesTheListAndReportsTheError) {
   std::string reported;
-  AfSafeSync::SetExceptionHandler([&](std::exception_ptr error) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      reported = e.what();
-    }
-  });
+  CaptureExceptionText(reported);
   TAfComPort port;
   port.SetComNumber(1);
   port.OpenPort();

@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "CaptureErrors.h"
 #include "TestWait.h"
 
 namespace {
@@ -113,13 +114,7 @@ TEST(SafeSync, ATimedOutCallStaysTrueAndRunsLater) {
 
 TEST(SafeSync, AnExceptionFromTheMethodGoesToTheHandler) {
   std::string caught;
-  AfSafeSync::SetExceptionHandler([&](std::exception_ptr error) {
-    try {
-      std::rethrow_exception(error);
-    } catch (const std::exception& e) {
-      caught = e.what();
-    }
-  });
+  CaptureExceptionText(caught);
   TSlotGuard slot([](int) { throw std::runtime_error("handler broke"); });
   AfSafeSync::EnableSyncSlot(slot.id, true);
   std::atomic<int> result{-1};
