@@ -108,6 +108,10 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
   cCom->SetBaudRate(br9600);
 
   tCommands.setInterval(1000);  // changed at run time by the send step
+  // Qt's default coarse timers may fire a few percent early; the gateway is
+  // promised a full second before a retransmission and 100 ms between commands.
+  tCommands.setTimerType(Qt::PreciseTimer);
+  tKeepAlive.setTimerType(Qt::PreciseTimer);
   tRefreshBridges.setInterval(1000);
   tKeepAlive.setInterval(60000);
   tAutoDisplayGWInfo.setInterval(1500);
@@ -180,7 +184,7 @@ void TFOvMonitor::FormCreate() {
   // 8-10. The account migration and rebuild, the selection of the last account
   //       and the "Auto register" box join here with the cloud tab.
   // 11. The command queue starts empty.
-  CommandQueue.clear();
+  ClearQueue();
   // 12.
   ResetGatewayState();
 }
@@ -343,16 +347,14 @@ void TFOvMonitor::ClearBridges() {
 
 void TFOvMonitor::ResetGatewayState() {
   // 1. Nothing pending is sent to the gateway we are about to (re)meet.
-  CommandQueue.clear();
+  ClearQueue();
   tCommands.stop();
 
   // 2. Identity, parameters read from the gateway, GNSS values.
   ui->vGWID->SetCaption("");
   ui->vHardware->SetCaption("");
   ui->vVersion->SetCaption("");
-  ui->eICCID->clear();
-  ui->eOwnerID->clear();
-  ui->eAPN->clear();
+  for (QLineEdit* gatewayValue : {ui->eICCID, ui->eOwnerID, ui->eAPN}) ShowBytes(gatewayValue, std::string());
   ui->vGNSS_Date->SetCaption("");
   ui->vGNSS_Sat->SetCaption("");
   ui->lGNSS_Valid->SetCaption("");

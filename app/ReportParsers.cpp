@@ -45,10 +45,10 @@ static void SelectServer(QComboBox* list, const std::string& name) {
 
 void TFOvMonitor::ParseInfo(const std::string& text) {
   ui->vGWID->SetCaption(TrimControls(TokenAt(text, 0, ',')));
-  ui->eICCID->setText(ToQString(TrimControls(TokenAt(text, 1, ','))));
+  ShowBytes(ui->eICCID, TrimControls(TokenAt(text, 1, ',')));
   ui->vHardware->SetCaption(TrimControls(TokenAt(text, 2, ',')));
   ui->vVersion->SetCaption(TrimControls(TokenAt(text, 3, ',')));
-  ui->eOwnerID->setText(ToQString(TrimControls(TokenAt(text, 4, ','))));
+  ShowBytes(ui->eOwnerID, TrimControls(TokenAt(text, 4, ',')));
   SelectServer(ui->cServer, TrimControls(TokenAt(text, 5, ',')));
   // Automatic registration with the new ID joins with the cloud tab.
 }
