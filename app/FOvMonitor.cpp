@@ -376,6 +376,8 @@ void TFOvMonitor::ResetGatewayState() {
   ui->vNetwork->SetCaption("");
   ui->vNetworkGen->SetCaption("");
   ui->pSignalLevel->setValue(ui->pSignalLevel->minimum());
+  // Its hint names the last level; left alone it would contradict the bar.
+  ui->pSignalLevel->setToolTip(QString());
 
   // 6. Cloud state lamps.
   ShowCloudState("");

@@ -194,6 +194,7 @@ TEST_F(ReportParsersTest, ResetEmptiesTheDisplays) {
   EXPECT_EQ(ui.vNetwork->LedType(), ltOff);
   EXPECT_EQ(ui.vNetworkGen->Caption(), "");
   EXPECT_EQ(ui.pSignalLevel->value(), -114);
+  EXPECT_EQ(ui.pSignalLevel->toolTip(), "");  // regression: the old level's hint stayed
   EXPECT_FALSE(ui.vGWStatus->isEnabled());
   EXPECT_EQ(ui.pGWS_Online->text(), "Online");
   // Kept: what the user typed and the server selection.
