@@ -4,6 +4,8 @@
 // here answers the gateway or reports an error.
 #include "FOvMonitor.h"
 
+#include <cstdint>
+
 #include "support/MyConvert.h"
 #include "support/MyFunctions.h"
 #include "ui_uOrvaneMonitor.h"
@@ -113,12 +115,13 @@ void TFOvMonitor::ParseCell(const std::string& text) {
   else
     network->SetCaption(Unwrapped(rest) + (registration > 0 ? " (" + RegistrationText(registration) + ")" : ""));
 
-  int level = -magnitude;
+  // Negated in 64 bits: a magnitude that wrapped to INT_MIN has no 32-bit negative.
+  std::int64_t level = -static_cast<std::int64_t>(magnitude);
   if (magnitude == 0 || level < kSignalFloor)
     level = kSignalFloor;
   else if (level > kSignalCeiling)
     level = kSignalCeiling;
-  ui->pSignalLevel->setValue(level);
+  ui->pSignalLevel->setValue(static_cast<int>(level));
   ui->pSignalLevel->setToolTip(QString::number(level));
 }
 
