@@ -60,7 +60,8 @@ const Binding kBindings[] = {
     {"cShow_GNSS", "toggled(bool)", "cShow_GNSSClick()"},
     {"tBridgeLevel", "valueChanged(int)", "tBridgeLevelChange()"},
     {"bBRG_Blink", "clicked()", "bBRG_BlinkClick()"},
-    {"sBridges", "cellDoubleClicked(int,int)", "bBRG_BlinkClick()"},
+    // The grid's double click is bound in BindHandlers: it counts anywhere
+    // on the grid, not only on a cell.
     {"bBRG_Signal", "clicked()", "bBRG_SignalClick()"},
     {"bWrite_Pin", "clicked()", "bWrite_PinClick()"},
     {"bRead_APN", "clicked()", "bRead_APNClick()"},
@@ -150,6 +151,8 @@ void TFOvMonitor::BindHandlers() {
                              binding.handler);
   }
 
+  ui->sBridges->viewport()->installEventFilter(this);
+
   connect(&tCommands, &QTimer::timeout, this, &TFOvMonitor::tCommandsTimer);
   connect(&tKeepAlive, &QTimer::timeout, this, &TFOvMonitor::tKeepAliveTimer);
   connect(&tRefreshBridges, &QTimer::timeout, this, &TFOvMonitor::tRefreshBridgesTimer);
@@ -237,6 +240,13 @@ void TFOvMonitor::LoadPortMap() {
     if (number > 0) ports[number] = path;
   }
   PortMap::SetExplicitPorts(std::move(ports));
+}
+
+bool TFOvMonitor::eventFilter(QObject* watched, QEvent* event) {
+  // The area below the last row is the grid's too; the press before the
+  // double click has already made the row under the mouse current.
+  if (watched == ui->sBridges->viewport() && event->type() == QEvent::MouseButtonDblClick) bBRG_BlinkClick();
+  return QWidget::eventFilter(watched, event);
 }
 
 void TFOvMonitor::closeEvent(QCloseEvent* event) {

@@ -135,6 +135,8 @@ class TFOvMonitor : public QWidget {
  protected:
   // FormClose: the gateway is told to stop reporting before the port closes.
   void closeEvent(QCloseEvent* event) override;
+  // The bridge grid's double click (see BindHandlers).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BindHandlers();
