@@ -315,19 +315,6 @@ TEST_F(BridgeMonitorTest, DownlinkTakesTheSelectedBridgeAndItsApiVersion) {
                                               "%pkt_tx 1E16AFFD0000ED07073CAB0C02"}));
 }
 
-// Regression: the selection stayed on its row number, so a bridge listed
-// above the selected one after a refresh became the one to blink.
-TEST_F(BridgeMonitorTest, SelectionStaysOnTheBridgeWhenRowsMove) {
-  monitor->ParseBridgeReport(Report(Payload(7, 3, "F0F0F0F0F0F0"), "60"));
-  grid->setCurrentCell(0, 1);
-  monitor->ParseBridgeReport(Report(Payload(7, 3, "A0A0A0A0A0A0"), "60"));
-  ASSERT_EQ(grid->rowCount(), 2);
-  EXPECT_EQ(grid->currentRow(), 1);
-  EXPECT_EQ(grid->currentColumn(), 1);
-  monitor->bBRG_BlinkClick();
-  EXPECT_EQ(queued.back(), "%pkt_tx 1E16AFFD0000ED07033CF0F0F0F0F0F002");
-}
-
 TEST_F(BridgeMonitorTest, DownlinkFramesDrawANewRandomByteEach) {
   std::uint8_t next = 0xFE;
   TBridgeMonitor counting(
