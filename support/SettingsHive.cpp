@@ -21,7 +21,7 @@ const char kHexDigits[] = "0123456789abcdef";
 constexpr std::size_t kHexLineWidth = 77;
 
 std::mutex g_hookMutex;
-std::function<void()> g_beforeReplaceHook;
+std::function<void(int)> g_beforeReplaceHook;
 
 bool SameName(const std::string &a, const std::string &b) {
   return a.size() == b.size() && UpperText(a) == UpperText(b);
@@ -559,15 +559,15 @@ void TSettingsHive::Update(const std::function<void(THiveData &)> &change) {
   if (::fchmod(temp.get(), 0600) != 0) failTemp("", errno);
   if (!WriteAll(temp.get(), newText)) failTemp("", errno);
   if (::fsync(temp.get()) != 0) failTemp("", errno);
-  if (::close(temp.release()) != 0) failTemp("", errno);
   {
-    std::function<void()> hook;
+    std::function<void(int)> hook;
     {
       std::lock_guard guard(g_hookMutex);
       hook = g_beforeReplaceHook;
     }
-    if (hook) hook();
+    if (hook) hook(temp.get());
   }
+  if (::close(temp.release()) != 0) failTemp("", errno);
   if (::rename(tempName.c_str(), m_fileName.c_str()) != 0) failTemp("", errno);
   // The rename is durable only once the folder itself is synced.
   TUniqueFd dirFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
@@ -585,7 +585,7 @@ void TSettingsHive::Update(const std::function<void(THiveData &)> &change) {
   m_lastReadError.clear();
 }
 
-void TSettingsHive::SetBeforeReplaceHook(std::function<void()> hook) {
+void TSettingsHive::SetBeforeReplaceHook(std::function<void(int tempFd)> hook) {
   std::lock_guard guard(g_hookMutex);
   g_beforeReplaceHook = std::move(hook);
 }

@@ -225,7 +225,7 @@ TEST_F(SettingsStore, KilledWriterLeavesOldOrNewState) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    TSettingsHive::SetBeforeReplaceHook([&] {
+    TSettingsHive::SetBeforeReplaceHook([&](int) {
       const char byte = 1;
       (void)!write(ready[1], &byte, 1);
       for (;;) pause();
