@@ -41,7 +41,7 @@ class TAfComPortCore {
 
   // False when already open. n <= 0, no path in the port map, or a missing
   // device: "Invalid port number (COM%d)"; a device held elsewhere or refused:
-  // "Can't open device COM%d"; later set-up steps raise their own texts. After
+  // "Can't open device COM%d: " and the reason (see AfOpenFailure.h); later set-up steps raise their own texts. After
   // a failure nothing stays open.
   bool OpenByNumber(int n);
   void CloseIfOpen();
