@@ -24,16 +24,6 @@ constexpr uint16_t kPort = 301;
 constexpr uint16_t kSecondPort = 302;
 constexpr uint16_t kMissingPort = 303;
 
-template <typename E, typename F>
-std::string ErrorText(F&& action) {
-  try {
-    action();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 class ComPort : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -32,16 +32,6 @@ namespace {
 constexpr uint16_t kPort = 401;
 constexpr uint16_t kSecondPort = 402;
 
-template <typename F>
-std::string CoreErrorText(F&& action) {
-  try {
-    action();
-  } catch (const EAfComPortCoreError& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
-
 // The lowest descriptor number the next open would get.
 int NextFreeDescriptor() {
   const int fd = ::dup(0);
@@ -127,7 +117,7 @@ TEST_F(PortLifecycle, OpenWithoutDescriptorsForItsThreadsFailsCleanly) {
   std::string error;
   {
     TDescriptorLimit limit(static_cast<rlim_t>(next) + 1);  // the device fits, nothing more
-    error = CoreErrorText([&] { port->OpenPort(); });
+    error = ErrorText<EAfComPortCoreError>([&] { port->OpenPort(); });
   }
   if (port->IsPortOpen()) {
     // Its threads can never be woken, so closing it would hang the run.
@@ -156,7 +146,7 @@ TEST_F(PortLifecycle, OpenWithoutItsThreadsFailsCleanly) {
               block.BaudRate = 9600;
               block.ByteSize = 8;
               core.SetDeviceBlock(block);
-              const std::string text = CoreErrorText([&] { core.OpenByNumber(kPort); });
+              const std::string text = ErrorText<EAfComPortCoreError>([&] { core.OpenByNumber(kPort); });
               return text + (core.IsOpen() ? " (open)" : "");
             }),
             "Error creating threads");
@@ -270,7 +260,7 @@ TEST_F(PortLifecycle, RefusedOpensSayWhyAndWhatToDo) {
   std::string comm;
   std::getline(std::ifstream("/proc/self/comm"), comm);
   auto port = NewPort();
-  EXPECT_EQ(CoreErrorText([&] { port->OpenPort(); }),
+  EXPECT_EQ(ErrorText<EAfComPortCoreError>([&] { port->OpenPort(); }),
             "Can't open device COM401: " + pty.SlavePath() + " is in use by process " + std::to_string(::getpid()) +
                 " (" + comm + ")");
   holder->ClosePort();
@@ -292,7 +282,7 @@ TEST_F(PortLifecycle, RefusedOpensSayWhyAndWhatToDo) {
     if (root && (::setgroups(0, nullptr) != 0 || ::setgid(65534) != 0 || ::setuid(65534) != 0))
       return std::string("no nobody");
     TAfComPortCore core;
-    return CoreErrorText([&] { core.OpenByNumber(kPort); });
+    return ErrorText<EAfComPortCoreError>([&] { core.OpenByNumber(kPort); });
   });
   EXPECT_EQ(text, "Can't open device COM401: permission denied for " + pty.SlavePath() + ", which belongs to group " +
                       groupName + "; the user must be a member of group " + groupName + " (then log in again)");
