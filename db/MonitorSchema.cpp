@@ -15,7 +15,6 @@ constexpr TServerRow kServers[] = {
     {kServerDevelopment, "api.dev.orvane.cloud"},
 };
 
-
 }  // namespace
 
 std::string DefaultServerHost(const std::string& serverName) {

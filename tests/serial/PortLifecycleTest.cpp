@@ -7,10 +7,10 @@
 #include <algorithm>
 #include <csignal>
 #include <ctime>
-#include <mutex>
-#include <pthread.h>
 #include <fstream>
 #include <grp.h>
+#include <mutex>
+#include <pthread.h>
 #include <stdexcept>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
