@@ -15,16 +15,6 @@ constexpr TServerRow kServers[] = {
     {kServerDevelopment, "api.dev.orvane.cloud"},
 };
 
-// An SQL string literal; hosts may come from the settings hive, so quotes are doubled.
-std::string SqlLiteral(const std::string& text) {
-  std::string literal = "'";
-  for (char c : text) {
-    if (c == '\'') literal += '\'';
-    literal += c;
-  }
-  return literal + "'";
-}
-
 }  // namespace
 
 std::string DefaultServerHost(const std::string& serverName) {
@@ -58,13 +48,20 @@ void CreateSchema(TSQLiteDB& database, const TServerHostOverrides& hostOverrides
       "CREATE TABLE `servers` (`id` INTEGER NOT NULL PRIMARY KEY, `name` TEXT NOT NULL, "
       "`url` TEXT NOT NULL)");
   database.CreateIndex("servers", "`name`");
+  // Hosts may come from the settings hive: bound, whatever their bytes, never spliced
+  // into the statement.
+  TSQLiteQuery insert(database);
+  insert.SQL = {"INSERT INTO `servers` (`name`,`url`) VALUES (?,?)"};
+  insert.Prepare();
   for (const TServerRow& row : kServers) {
     std::string host = row.defaultHost;
     if (const auto found = hostOverrides.find(row.name);
         found != hostOverrides.end() && !found->second.empty())
       host = found->second;
-    database.Execute("INSERT INTO `servers` (`name`,`url`) VALUES (" + SqlLiteral(row.name) + "," +
-                     SqlLiteral(host) + ")");
+    insert.Reset();
+    insert.BindParam(1, Variant(row.name));
+    insert.BindParam(2, Variant(host));
+    insert.ExecSQL();
   }
 }
 

@@ -223,7 +223,13 @@ bool TSQLiteDB::Execute(const std::string& sql) {
   m_lastError.clear();
   if (const TSQLiteApi* api = Api()) {
     char* message = nullptr;
-    rc = api->exec(Handle(), sql.c_str(), nullptr, nullptr, &message);
+    // SQLite would run the text up to the zero byte and call that success.
+    if (const std::size_t zero = sql.find('\0'); zero != std::string::npos) {
+      rc = SQLITE_ERROR;
+      m_lastError = "zero byte in the SQL text at offset " + std::to_string(zero);
+    } else {
+      rc = api->exec(Handle(), sql.c_str(), nullptr, nullptr, &message);
+    }
     if (message) {
       m_lastError = message;
       api->free(message);
@@ -404,7 +410,8 @@ bool TSQLiteDB::BindValue(sqlite3_stmt* statement, int parameter, const Variant&
     return BindText(statement, parameter, text);
   }
   if (value.IsBoolean()) return BindBoolean(statement, parameter, value.ToBool());
-  if (value.IsInteger()) return BindInt(statement, parameter, value.ToInt32());
+  // An unsigned 64-bit value would lose its upper half; it is no kind this layer binds.
+  if (value.IsInteger() && value.kind() != vkUInt64) return BindInt(statement, parameter, value.ToInt32());
   if (value.IsFloat()) return BindDouble(statement, parameter, value.ToDouble());
   if (value.IsDateTime()) return BindText(statement, parameter, VariantDateText(value, true));
   return BindNull(statement, parameter);

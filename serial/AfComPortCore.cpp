@@ -9,6 +9,7 @@
 
 #include "AfComPortEventThread.h"
 #include "AfComPortWriteThread.h"
+#include "AfOpenFailure.h"
 #include "PortMap.h"
 
 namespace {
@@ -38,7 +39,9 @@ bool TAfComPortCore::OpenByNumber(int n) {
   const std::string path = PortMap::DevicePath(n);
   const auto opened = path.empty() ? TAfPosixPort::orNotFound : m_port.Open(path);
   if (opened == TAfPosixPort::orNotFound) throw EAfComPortCoreError(WithPort("Invalid port number (COM%d)", n));
-  if (opened == TAfPosixPort::orFailed) throw EAfComPortCoreError(WithPort("Can't open device COM%d", n));
+  if (opened == TAfPosixPort::orFailed)
+    throw EAfComPortCoreError(WithPort("Can't open device COM%d", n) + ": " +
+                              DescribeOpenFailure(path, TAfPosixPort::LastError()));
 
   try {
     if (!m_port.SetTimeouts()) Fail("Error setting timeouts");
@@ -54,7 +57,10 @@ bool TAfComPortCore::OpenByNumber(int n) {
     m_readTotal = 0;
     m_hungUp = false;
     m_pollTimeouts = 0;
+    // The wake-up may have failed when the core was made with descriptors exhausted.
+    if (!m_eventWake.EnsureValid()) Fail("Error creating threads");
     m_eventWake.Drain();
+    TakeThreadException();  // a failure of the last session is no news for this one
 
     m_writeThread = std::make_unique<TAfComPortWriteThread>(*this, m_port, m_outQueueSize);
     if (!m_writeThread->WaitStarted(kThreadStartLimit)) Fail("Error creating threads");

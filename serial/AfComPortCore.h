@@ -41,8 +41,9 @@ class TAfComPortCore {
 
   // False when already open. n <= 0, no path in the port map, or a missing
   // device: "Invalid port number (COM%d)"; a device held elsewhere or refused:
-  // "Can't open device COM%d"; later set-up steps raise their own texts. After
-  // a failure nothing stays open.
+  // "Can't open device COM%d: " and the reason (see AfOpenFailure.h); later
+  // set-up steps raise their own texts, a wake-up descriptor or thread the
+  // system refuses "Error creating threads". After a failure nothing stays open.
   bool OpenByNumber(int n);
   void CloseIfOpen();
   bool IsOpen() const { return m_open; }

@@ -1,6 +1,7 @@
 #include "AfComPortCoreThread.h"
 
 #include <sys/resource.h>
+#include <system_error>
 #include <sys/syscall.h>
 #include <unistd.h>
 
@@ -31,7 +32,15 @@ TAfComPortCoreThread::TAfComPortCoreThread(TAfComPortCore& core, TAfPosixPort& p
 
 TAfComPortCoreThread::~TAfComPortCoreThread() { CommonStop(); }
 
-void TAfComPortCoreThread::Start() { m_thread = std::thread([this] { Run(); }); }
+void TAfComPortCoreThread::Start() {
+  // Without its stop event the thread could never be told to end.
+  if (!m_stopEvent.IsValid()) throw EAfComPortCoreError("Error creating threads");
+  try {
+    m_thread = std::thread([this] { Run(); });
+  } catch (const std::system_error&) {
+    throw EAfComPortCoreError("Error creating threads");
+  }
+}
 
 void TAfComPortCoreThread::Run() {
   m_tid = static_cast<int>(::syscall(SYS_gettid));

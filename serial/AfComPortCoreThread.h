@@ -37,6 +37,8 @@ class TAfComPortCoreThread {
   virtual void StopThread();
 
  protected:
+  // Raises EAfComPortCoreError "Error creating threads" when the stop event has no
+  // descriptor or the thread cannot be started.
   void Start();
   virtual void Execute() = 0;
   virtual void HandleException(std::exception_ptr error);

@@ -4,16 +4,36 @@
 #include <mutex>
 #include <poll.h>
 
+#include "AfComErrors.h"
 #include "AfComPortCore.h"
 #include "AfPosixPort.h"
 
 namespace {
 // How long closing waits for the thread to let go of a pending write.
 constexpr std::chrono::milliseconds kPurgeAckLimit{2000};
+
+std::mutex g_traceMutex;
+std::function<void(TAfComPortWriteThread::TTracePoint)> g_traceHook;
+
+void Trace(TAfComPortWriteThread::TTracePoint point) {
+  std::function<void(TAfComPortWriteThread::TTracePoint)> hook;
+  {
+    std::lock_guard lock(g_traceMutex);
+    hook = g_traceHook;
+  }
+  if (hook) hook(point);
+}
 }  // namespace
+
+void TAfComPortWriteThread::SetTraceHook(std::function<void(TTracePoint)> hook) {
+  std::lock_guard lock(g_traceMutex);
+  g_traceHook = std::move(hook);
+}
 
 TAfComPortWriteThread::TAfComPortWriteThread(TAfComPortCore& core, TAfPosixPort& port, size_t bufferSize)
     : TAfComPortCoreThread(core, port), m_buffer(bufferSize) {
+  // Without its wake-up the thread would never see queued data or a purge.
+  if (!m_wake.IsValid()) throw EAfComPortCoreError("Error creating threads");
   Start();
 }
 
@@ -33,10 +53,22 @@ bool TAfComPortWriteThread::PurgeOutput() {
   m_purgeRequest = true;
   m_wake.Signal();
   if (!m_purgeAck.try_acquire_for(kPurgeAckLimit)) return false;
-  std::lock_guard lock(m_core.m_writeLock);
-  m_dataReady = false;
-  m_buffer.Reset();
-  return m_port.Purge(AfPurge::TxAbort | AfPurge::TxClear);
+  bool purged;
+  {
+    std::lock_guard lock(m_core.m_writeLock);
+    m_dataReady = false;
+    m_buffer.Reset();
+    purged = m_port.Purge(AfPurge::TxAbort | AfPurge::TxClear);
+  }
+  m_purgeDone = true;
+  m_wake.Signal();
+  return purged;
+}
+
+void TAfComPortWriteThread::AcknowledgePurge() {
+  m_holding = true;
+  m_purgeAck.release();
+  Trace(wtPurgeAcknowledged);
 }
 
 void TAfComPortWriteThread::StopThread() {
@@ -50,10 +82,11 @@ void TAfComPortWriteThread::Execute() {
     // Flags are looked at before every wait; their wake-up signal stays
     // counted in m_wake, so a request made in between is not slept through.
     if (m_purgeRequest.exchange(false)) {
-      m_purgeAck.release();
+      AcknowledgePurge();
       continue;
     }
-    if (m_dataReady.exchange(false)) {
+    if (m_purgeDone.exchange(false)) m_holding = false;
+    if (!m_holding && m_dataReady.exchange(false)) {
       WritePiece();
       continue;
     }
@@ -75,6 +108,7 @@ bool TAfComPortWriteThread::WritePiece() {
   if (length == 0) return true;
   size_t done = 0;
   while (done < length) {
+    Trace(wtDeviceWrite);
     const ssize_t written = m_port.Write(piece + done, length - done);
     if (written > 0) {
       ++m_deviceWrites;
@@ -114,7 +148,7 @@ bool TAfComPortWriteThread::WaitWritable() {
       m_wake.Drain();
       // A pending write is left to the purge that asked.
       if (m_purgeRequest.exchange(false)) {
-        m_purgeAck.release();
+        AcknowledgePurge();
         return false;
       }
     }

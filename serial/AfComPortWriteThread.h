@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <semaphore>
 
 #include "AfCircularBuffer.h"
@@ -37,6 +38,11 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
   // Device writes that moved at least one byte; for tests and benchmarks.
   uint64_t DeviceWrites() const { return m_deviceWrites; }
 
+  // Test hook, called in the write thread after a purge is acknowledged and before
+  // every device write attempt.
+  enum TTracePoint { wtPurgeAcknowledged, wtDeviceWrite };
+  static void SetTraceHook(std::function<void(TTracePoint)> hook);
+
  protected:
   void Execute() override;
 
@@ -44,11 +50,15 @@ class TAfComPortWriteThread : public TAfComPortCoreThread {
   // false when the write was abandoned for a stop or a purge request.
   bool WritePiece();
   bool WaitWritable();
+  // From here until the purge has been carried out nothing may be written.
+  void AcknowledgePurge();
 
   TAfCircularBuffer m_buffer;
   TAfEventFd m_wake;
   std::atomic<bool> m_dataReady{false};
   std::atomic<bool> m_purgeRequest{false};
+  std::atomic<bool> m_purgeDone{false};
+  bool m_holding = false;  // write thread only
   std::binary_semaphore m_purgeAck{0};
   std::atomic<uint64_t> m_deviceWrites{0};
   bool m_purgeAcknowledged = false;

@@ -54,6 +54,7 @@ void TAfCustomSerialPort::OpenPort() {
                         static_cast<uint32_t>(m_outBufSize < 0 ? 0 : m_outBufSize));
   m_core->SetPriorities(m_writeThreadPriority, m_eventThreadPriority);
   m_closing = false;
+  ++m_session;
   OpenDevice();
   if (OnPortOpen) OnPortOpen(this);
 }
@@ -282,9 +283,12 @@ void TAfCustomSerialPort::CoreEvent(TAfCoreEvent kind, uint32_t data) {
     return;
   }
   {
+    // No open can come between: the event thread of a session is joined before the next open.
     std::lock_guard lock(m_pendingMutex);
     m_pendingKind = kind;
     m_pendingData = data;
+    m_pendingSession = m_session;
+    m_pendingTaken = false;
   }
   if (!AfSafeSync::RunInMainThread(m_slotId, kMainThreadLimitMs)) throw EAfAbort();
 }
@@ -299,6 +303,8 @@ void TAfCustomSerialPort::SyncDispatch() {
   uint32_t data;
   {
     std::lock_guard lock(m_pendingMutex);
+    if (m_pendingTaken || m_pendingSession != m_session) return;
+    m_pendingTaken = true;
     kind = m_pendingKind;
     data = m_pendingData;
   }

@@ -163,7 +163,13 @@ class TAfCustomSerialPort : public TAfDataDispConnComponent {
   uint32_t m_slotId = 0;
   std::atomic<bool> m_closing{false};
   std::atomic<bool> m_destroying{false};
+  // Counts opens. An event handed over by an event thread belongs to the session in
+  // which it was made; a call that runs after the port was closed (and perhaps opened
+  // again) finds another session, or the event already taken, and does nothing.
+  std::atomic<uint64_t> m_session{0};
   std::mutex m_pendingMutex;
   TAfCoreEvent m_pendingKind = ekOutputEmpty;
   uint32_t m_pendingData = 0;
+  uint64_t m_pendingSession = 0;
+  bool m_pendingTaken = true;
 };

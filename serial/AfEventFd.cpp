@@ -7,6 +7,11 @@
 
 TAfEventFd::TAfEventFd() : m_fd(::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
+bool TAfEventFd::EnsureValid() {
+  if (m_fd < 0) m_fd = ::eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+  return m_fd >= 0;
+}
+
 TAfEventFd::~TAfEventFd() {
   if (m_fd >= 0) ::close(m_fd);
 }

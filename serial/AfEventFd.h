@@ -13,6 +13,8 @@ class TAfEventFd {
   TAfEventFd& operator=(const TAfEventFd&) = delete;
 
   bool IsValid() const { return m_fd >= 0; }
+  // Tries again to get the descriptor when the constructor could not; true when valid.
+  bool EnsureValid();
   int Fd() const { return m_fd; }
   void Signal();
   void Drain();

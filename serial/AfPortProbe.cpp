@@ -38,6 +38,11 @@ bool IsPlaceholderUart(const std::string& name) {
   return type >> value && value == 0;
 }
 
+// How /proc/locks names a file: the device of its file system and its inode.
+std::tuple<unsigned, unsigned, unsigned long> LockKey(const struct stat& st) {
+  return {::major(st.st_dev), ::minor(st.st_dev), static_cast<unsigned long>(st.st_ino)};
+}
+
 bool ProcessAlive(long pid) {
   if (pid <= 0) return false;
   return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
@@ -53,20 +58,21 @@ TAfPortProbe::TAfPortProbe() {
   while (std::getline(locks, line)) {
     if (line.find("->") != std::string::npos) continue;
     std::istringstream fields(line);
-    std::string field;
+    std::string field, previous;
     while (fields >> field) {
       unsigned major = 0, minor = 0;
       unsigned long inode = 0;
       char tail = 0;
       if (std::sscanf(field.c_str(), "%x:%x:%lu%c", &major, &minor, &inode, &tail) == 3) {
-        m_locked.emplace(major, minor, inode);
+        m_locked.emplace(std::make_tuple(major, minor, inode), std::strtol(previous.c_str(), nullptr, 10));
         break;
       }
+      previous = field;
     }
   }
 }
 
-bool TAfPortProbe::HasUucpLock(const std::string& deviceName) const {
+long TAfPortProbe::UucpLockPid(const std::string& deviceName) const {
   for (const char* dir : {"/run/lock/", "/var/lock/"}) {
     std::ifstream file(std::string(dir) + "LCK.." + deviceName, std::ios::binary);
     if (!file) continue;
@@ -80,9 +86,9 @@ bool TAfPortProbe::HasUucpLock(const std::string& deviceName) const {
     } else {
       pid = std::strtol(content.c_str(), nullptr, 10);
     }
-    if (ProcessAlive(pid)) return true;
+    if (ProcessAlive(pid)) return pid;
   }
-  return false;
+  return 0;
 }
 
 TAfPortState TAfPortProbe::ProbePath(const std::string& path) const {
@@ -91,10 +97,18 @@ TAfPortState TAfPortProbe::ProbePath(const std::string& path) const {
   if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return psMissing;
   const std::string name = BaseName(ResolvedPath(path));
   if (IsPlaceholderUart(name)) return psMissing;
-  if (m_locked.count({::major(st.st_dev), ::minor(st.st_dev), static_cast<unsigned long>(st.st_ino)}))
-    return psInUse;
-  if (HasUucpLock(name) || HasUucpLock(BaseName(path))) return psInUse;
+  if (m_locked.count(LockKey(st))) return psInUse;
+  if (UucpLockPid(name) > 0 || UucpLockPid(BaseName(path)) > 0) return psInUse;
   return psFree;
+}
+
+long TAfPortProbe::HolderPid(const std::string& path) const {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return 0;
+  const auto locked = m_locked.find(LockKey(st));
+  if (locked != m_locked.end() && locked->second > 0) return locked->second;
+  if (const long pid = UucpLockPid(BaseName(ResolvedPath(path)))) return pid;
+  return UucpLockPid(BaseName(path));
 }
 
 TAfPortState TAfPortProbe::Probe(int portNumber) const { return ProbePath(PortMap::DevicePath(portNumber)); }

@@ -10,13 +10,13 @@
 //            LCK..<name> exists in /run/lock or /var/lock;
 //   free     otherwise.
 // Trade-off: a program that holds a port only through TIOCEXCL, with neither
-// lock, is reported free; opening it then fails with "Can't open device".
+// lock, is reported free; opening it then fails with "Can't open device COM<n>".
 //
 // The lock table is read once at construction: build a probe per list rebuild.
 // Thread: any thread.
 
 #include <cstdint>
-#include <set>
+#include <map>
 #include <string>
 #include <tuple>
 
@@ -27,9 +27,13 @@ class TAfPortProbe {
   TAfPortProbe();
   TAfPortState Probe(int portNumber) const;
   TAfPortState ProbePath(const std::string& path) const;
+  // The process that holds the device's lock (kernel lock table first, then a live
+  // UUCP lock file); 0 when neither names one.
+  long HolderPid(const std::string& path) const;
 
  private:
-  bool HasUucpLock(const std::string& deviceName) const;
-  // (major, minor, inode) of every file with a lock.
-  std::set<std::tuple<unsigned, unsigned, unsigned long>> m_locked;
+  // The live owner of LCK..<name>, or 0.
+  long UucpLockPid(const std::string& deviceName) const;
+  // (major, minor, inode) of every file with a lock, and the process holding it.
+  std::map<std::tuple<unsigned, unsigned, unsigned long>, long> m_locked;
 };

@@ -32,6 +32,7 @@ struct TTable {
   std::condition_variable changed;
   TSlot entries[kSlotCount];
   uint32_t nextId = 1;
+  int postedPending = 0;
   std::unique_ptr<TSyncObject> object;
   TExceptionHandler handler;
 };
@@ -102,6 +103,7 @@ void RunPosted(uint32_t id, const std::shared_ptr<TCall>& call) {
   {
     std::lock_guard lock(Table().mutex);
     call->done = true;
+    --Table().postedPending;
   }
   Table().changed.notify_all();
 }
@@ -159,12 +161,18 @@ bool RunInMainThread(uint32_t id, int limitMs) {
     return SlotLive(t, id);
   }
   auto call = std::make_shared<TCall>();
+  ++t.postedPending;
   lock.unlock();
   QMetaObject::invokeMethod(object, [id, call] { RunPosted(id, call); }, Qt::QueuedConnection);
   lock.lock();
   t.changed.wait_for(lock, std::chrono::milliseconds(limitMs < 0 ? 0 : limitMs),
                      [&] { return call->done || !SlotLive(t, id); });
   return SlotLive(t, id);
+}
+
+int PostedCallsPending() {
+  std::lock_guard lock(Table().mutex);
+  return Table().postedPending;
 }
 
 void SetExceptionHandler(TExceptionHandler handler) {

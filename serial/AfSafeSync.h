@@ -40,6 +40,9 @@ bool EnableSyncSlot(uint32_t id, bool enable);
 // False when the slot is missing, without method or disabled, before or after
 // the call. A call that only timed out still gives true.
 bool RunInMainThread(uint32_t id, int limitMs);
+// Calls posted to the main thread that have not been run (or dropped) there yet,
+// also those whose worker stopped waiting; for tests.
+int PostedCallsPending();
 
 // Replaces the handler for exceptions from methods run in the main thread;
 // nullptr restores the default.

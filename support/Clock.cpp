@@ -70,9 +70,11 @@ TDateTimeParts DecodeDateTime(double dateTime) {
   double whole = std::trunc(dateTime);
   auto ms = static_cast<std::int64_t>(std::llround(std::fabs(dateTime - whole) * kMsPerDay));
   auto dayNumber = static_cast<std::int64_t>(whole);
-  if (ms >= 86400000) {  // rounding reached the next midnight
+  // Rounding reached midnight: the following day, also before day 0, where the whole
+  // part is still the day and the fraction its time.
+  if (ms >= 86400000) {
     ms -= 86400000;
-    dayNumber += dateTime < 0 ? -1 : 1;
+    ++dayNumber;
   }
   CivilFromDays(dayNumber - kUnixEpochDays, parts.year, parts.month, parts.day);
   // 30 December 1899 (day 0) was a Saturday.

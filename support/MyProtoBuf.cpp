@@ -188,7 +188,8 @@ bool TProtocolBuffer::Parse(const std::string &data) {
   std::string_view rest(m_data);
   while (!rest.empty() && m_valid) {
     std::int64_t key;
-    if (!ReadVarint(rest, key)) {
+    // A field number the 32-bit field cannot hold would alias a small one.
+    if (!ReadVarint(rest, key) || (key >> 3) > kMaxFieldNumber) {
       m_valid = false;
       break;
     }

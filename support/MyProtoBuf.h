@@ -15,6 +15,8 @@
 #include <vector>
 
 inline constexpr std::uint8_t kWireTypeInvalid = 255;
+// The largest field number a key may carry; a larger one makes the message invalid.
+inline constexpr std::int64_t kMaxFieldNumber = (std::int64_t{1} << 29) - 1;
 
 enum TProtocolBufferRule : std::uint8_t { pbrOptional = 0, pbrRequired = 1, pbrRepeated = 2 };
 

@@ -4,6 +4,7 @@
 #include "UniqueFd.h"
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
@@ -21,7 +22,7 @@ const char kHexDigits[] = "0123456789abcdef";
 constexpr std::size_t kHexLineWidth = 77;
 
 std::mutex g_hookMutex;
-std::function<void()> g_beforeReplaceHook;
+std::function<void(int)> g_beforeReplaceHook;
 
 bool SameName(const std::string &a, const std::string &b) {
   return a.size() == b.size() && UpperText(a) == UpperText(b);
@@ -399,7 +400,7 @@ bool THiveData::Parse(const std::string &text, THiveData &out, std::string &erro
       std::string path;
       if (trimmed.back() != ']' || !DecodeKeyPath(trimmed.substr(1, trimmed.size() - 2), path))
         return fail("bad key line");
-      if (THiveData::NormalizePath(path).empty()) return fail("empty key path");
+      // "[]" is the hive's root: the key an empty key path names.
       current = &data.CreateKey(path);
       continue;
     }
@@ -549,7 +550,7 @@ void TSettingsHive::Update(const std::function<void(THiveData &)> &change) {
 
   const std::string newText = data.Serialize();
   std::string tempName = directory + "/" + tempPrefix + "XXXXXX";
-  TUniqueFd temp(::mkstemp(tempName.data()));
+  TUniqueFd temp(::mkostemp(tempName.data(), O_CLOEXEC));
   if (!temp.valid()) ThrowWriteError(m_fileName, "temporary file: " + ErrnoText(errno));
   auto failTemp = [&](const std::string &what, int error) {
     temp.reset();
@@ -559,20 +560,22 @@ void TSettingsHive::Update(const std::function<void(THiveData &)> &change) {
   if (::fchmod(temp.get(), 0600) != 0) failTemp("", errno);
   if (!WriteAll(temp.get(), newText)) failTemp("", errno);
   if (::fsync(temp.get()) != 0) failTemp("", errno);
-  if (::close(temp.release()) != 0) failTemp("", errno);
   {
-    std::function<void()> hook;
+    std::function<void(int)> hook;
     {
       std::lock_guard guard(g_hookMutex);
       hook = g_beforeReplaceHook;
     }
-    if (hook) hook();
+    if (hook) hook(temp.get());
   }
+  if (::close(temp.release()) != 0) failTemp("", errno);
   if (::rename(tempName.c_str(), m_fileName.c_str()) != 0) failTemp("", errno);
-  // The rename is durable only once the folder itself is synced.
+  // The rename is durable only once the folder itself is synced. The new file is in
+  // place by now and every reader sees it, so a failed sync is no failed write.
   TUniqueFd dirFd(::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
   if (!dirFd.valid() || ::fsync(dirFd.get()) != 0)
-    ThrowWriteError(m_fileName, "syncing its folder: " + ErrnoText(errno));
+    std::fprintf(stderr, "Warning: the settings file \"%s\" was written, but syncing its folder failed: %s\n",
+                 m_fileName.c_str(), ErrnoText(errno).c_str());
 
   m_cacheValid = false;
   m_cache = std::move(data);
@@ -585,7 +588,7 @@ void TSettingsHive::Update(const std::function<void(THiveData &)> &change) {
   m_lastReadError.clear();
 }
 
-void TSettingsHive::SetBeforeReplaceHook(std::function<void()> hook) {
+void TSettingsHive::SetBeforeReplaceHook(std::function<void(int tempFd)> hook) {
   std::lock_guard guard(g_hookMutex);
   g_beforeReplaceHook = std::move(hook);
 }

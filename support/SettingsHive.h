@@ -111,8 +111,9 @@ public:
   // Nothing half-written stays behind on failure.
   void Update(const std::function<void(THiveData &)> &change);
 
-  // Test hook: called after the temporary file is written and synced, before the rename.
-  static void SetBeforeReplaceHook(std::function<void()> hook);
+  // Test hook: called with the temporary file's descriptor once it is written and synced,
+  // before it is closed and renamed.
+  static void SetBeforeReplaceHook(std::function<void(int tempFd)> hook);
 
 private:
   struct FileIdentity {

@@ -49,6 +49,14 @@ TEST(MonitorSchema, HostOverridesReplaceOnlyTheNamedRows) {
                     {"aws-prod-cloud", "o'brien.example"}});
   EXPECT_EQ(Column(db, {"SELECT `url` FROM `servers` ORDER BY `id`"}, "url"),
             (std::vector<std::string>{"o'brien.example", "127.0.0.1:8443", DefaultServerHost("aws-dev-cloud")}));
+
+  // Whatever bytes the settings hold stay data, zero bytes and quotes included.
+  const std::string hostile[] = {std::string("x')\0; DROP TABLE `accounts`; --", 31), "\\'\n\x01',''"};
+  TSQLiteDB other("");
+  CreateSchema(other, {{"aws-prod-cloud", hostile[0]}, {"aws-dev-cloud", hostile[1]}});
+  EXPECT_EQ(Column(other, {"SELECT `url` FROM `servers` ORDER BY `id`"}, "url"),
+            (std::vector<std::string>{hostile[0], DefaultServerHost("aws-test-cloud"), hostile[1]}));
+  EXPECT_EQ(Column(other, {"SELECT count(*) AS `n` FROM `accounts`"}, "n"), std::vector<std::string>{"0"});
 }
 
 TEST(MonitorSchema, TablesTakeRowsAsTheMonitorWritesThem) {

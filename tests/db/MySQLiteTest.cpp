@@ -124,6 +124,7 @@ TEST_F(SQLiteTest, BindValueStoresEachKindAsItsStorageClass) {
       {"false", Variant(false), "integer", "0"},
       {"64-bit integer truncated to 32 bits", Variant(std::int64_t{0x100000005}), "integer", "5"},
       {"unsigned 32-bit wraps negative", Variant(std::uint32_t{0xFFFFFFFF}), "integer", "-1"},
+      {"unsigned 64-bit is no bindable kind", Variant(std::uint64_t{0x100000005}), "null", ""},
       {"double", Variant(1.25), "real", "1.25"},
       {"currency as its amount", Variant::FromCurrency(12.5), "real", "12.5"},
       {"date-time as text", Variant::FromDateTime(45722.375), "text", "2025-03-06 09:00:00"},
@@ -205,6 +206,14 @@ TEST_F(SQLiteTest, ExecuteReportsErrorsInLastErrorAndTheLog) {
   EXPECT_EQ(db.LastError(), "near \"SELEC\": syntax error");
   EXPECT_EQ(log, (std::vector<std::string>{"Execute: \"SELEC 1\"",
                                            "Result: 1; near \"SELEC\": syntax error"}));
+  log.clear();
+  // Nothing of a text with a zero byte runs, not even the part before it.
+  const char cut[] = "CREATE TABLE `cut` (`a`)\0; DROP TABLE `t`";
+  EXPECT_FALSE(db.Execute(std::string(cut, sizeof cut - 1)));
+  EXPECT_NE(db.LastError(), "");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[1], "Result: 1; " + db.LastError());
+  EXPECT_EQ(Scalar("SELECT count(*) FROM `sqlite_master` WHERE `name` = 'cut'"), Variant(std::int32_t{0}));
   log.clear();
   EXPECT_TRUE(db.Execute("SELECT 1"));
   EXPECT_EQ(db.LastError(), "");

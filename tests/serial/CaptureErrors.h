@@ -7,6 +7,17 @@
 
 #include "serial/AfSafeSync.h"
 
+// The text of the E that action raises, or "(no error)".
+template <typename E, typename F>
+std::string ErrorText(F&& action) {
+  try {
+    action();
+  } catch (const E& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 inline void CaptureExceptionText(std::string& into) {
   AfSafeSync::SetExceptionHandler([&into](std::exception_ptr error) {
     try {

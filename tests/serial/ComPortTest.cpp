@@ -7,6 +7,7 @@
 #include <QThread>
 #include <QTimer>
 #include <atomic>
+#include <cstring>
 #include <random>
 #include <thread>
 
@@ -22,16 +23,6 @@ namespace {
 constexpr uint16_t kPort = 301;
 constexpr uint16_t kSecondPort = 302;
 constexpr uint16_t kMissingPort = 303;
-
-template <typename E, typename F>
-std::string ErrorText(F&& action) {
-  try {
-    action();
-  } catch (const E& e) {
-    return e.what();
-  }
-  return "(no error)";
-}
 
 class ComPort : public ::testing::Test {
  protected:
@@ -87,7 +78,8 @@ TEST_F(ComPort, FailedOpensRaiseCoreErrorsWhateverRaiseErrorsSaysAndLeaveNothing
   for (const Row& row : rows) {
     SCOPED_TRACE(row.edge);
     port.SetComNumber(row.number);
-    EXPECT_EQ(ErrorText<EAfComPortCoreError>([&] { port.OpenPort(); }), row.text);
+    // The text may go on with the reason.
+    EXPECT_EQ(ErrorText<EAfComPortCoreError>([&] { port.OpenPort(); }).substr(0, std::strlen(row.text)), row.text);
     EXPECT_FALSE(port.IsPortOpen());
   }
   EXPECT_EQ(opens, 0);

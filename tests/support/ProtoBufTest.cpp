@@ -136,6 +136,10 @@ TEST(Message, MalformedMessagesKeepNothing) {
       good + Bytes({0x0F}),                     // wire type 7
       good + Bytes({0x08}) + std::string(9, '\x80') + Bytes({0x01}),  // 10-byte varint
       good + Bytes({0x12, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x7F}),  // huge length
+      // Field numbers the 32-bit field cannot hold: the first is one past the largest,
+      // the second would alias field 1 if it were cut to 32 bits.
+      good + EncodeVarint(false, (std::int64_t{1} << 29) * 8 + 2) + Bytes({0x01, 'x'}),
+      good + EncodeVarint(false, ((std::int64_t{1} << 32) + 1) * 8 + 2) + Bytes({0x01, 'x'}),
   };
   for (const auto &bytes : cases) {
     TProtocolBuffer buffer(bytes);
@@ -145,6 +149,9 @@ TEST(Message, MalformedMessagesKeepNothing) {
   }
   TProtocolBuffer buffer(good);
   EXPECT_TRUE(buffer.Valid());
+  const std::int32_t largest = (1 << 29) - 1;
+  EXPECT_TRUE(buffer.Parse(EncodeBytesField(largest, "z")));
+  EXPECT_EQ(buffer.GetValue(largest).ToString(), "z");
   EXPECT_TRUE(buffer.Parse(""));  // empty message is valid and empty
   EXPECT_EQ(buffer.Count(), 0);
 }

@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <cstdlib>
 #include <dirent.h>
+#include <fcntl.h>
+#include <memory>
+#include <sys/resource.h>
 #include <fstream>
 #include <sstream>
 #include <sys/stat.h>
@@ -203,6 +207,59 @@ TEST_F(SettingsStore, FailedWriteNamesFileAndReason) {
   }
 }
 
+TEST_F(SettingsStore, EveryKeyPathItWritesReadsBackAndTakesTheNextWrite) {
+  // The hive's own root (an empty key path, however spelled) is a key like any other.
+  const struct {
+    const char *key, *section;
+  } cases[] = {{"", ""}, {"\\", "\\\\"}, {"", "Sub"}, {TRegIniExtended::kDefaultKey, ""}};
+  for (const auto &c : cases) {
+    std::remove(m_file.c_str());
+    TRegIniExtended store(c.key, m_file);
+    store.WriteString(c.section, "first", "1");
+    EXPECT_NO_THROW(store.WriteString(c.section, "second", "2")) << c.key << "|" << c.section;
+    const TRegIniExtended reader(c.key, m_file);
+    EXPECT_EQ(reader.ReadString(c.section, "first", "default"), "1") << c.key << "|" << c.section;
+    EXPECT_EQ(reader.ReadString(c.section, "second", "default"), "2") << c.key << "|" << c.section;
+  }
+}
+
+// Lowers the descriptor limit for the life of the object.
+class TDescriptorLimit {
+public:
+  explicit TDescriptorLimit(rlim_t limit) {
+    getrlimit(RLIMIT_NOFILE, &m_saved);
+    rlimit lowered = m_saved;
+    lowered.rlim_cur = limit;
+    setrlimit(RLIMIT_NOFILE, &lowered);
+  }
+  ~TDescriptorLimit() { setrlimit(RLIMIT_NOFILE, &m_saved); }
+
+private:
+  rlimit m_saved{};
+};
+
+TEST_F(SettingsStore, TemporaryFileIsCloseOnExecAndALateFolderSyncFailureOnlyWarns) {
+  bool closeOnExec = false;
+  std::unique_ptr<TDescriptorLimit> limit;
+  TSettingsHive::SetBeforeReplaceHook([&](int tempFd) {
+    const int flags = fcntl(tempFd, F_GETFD);
+    closeOnExec = flags >= 0 && (flags & FD_CLOEXEC);
+    // Every descriptor below the temporary one is taken, so once it is closed the
+    // rename still works but the folder cannot be opened for its sync.
+    limit = std::make_unique<TDescriptorLimit>(static_cast<rlim_t>(tempFd));
+  });
+  TRegIniExtended store = Store();
+  testing::internal::CaptureStderr();
+  EXPECT_NO_THROW(store.WriteString("", "kept", "yes"));
+  const std::string warning = testing::internal::GetCapturedStderr();
+  limit.reset();
+  TSettingsHive::SetBeforeReplaceHook({});
+  EXPECT_TRUE(closeOnExec);
+  EXPECT_EQ(Store().ReadString("", "kept", ""), "yes");
+  EXPECT_NE(warning.find(m_file), std::string::npos) << warning;
+  EXPECT_NE(warning.find(std::strerror(EMFILE)), std::string::npos) << warning;
+}
+
 // The content every crash-test save writes: a long value that carries its own sequence
 // number everywhere, so a torn or mixed file cannot pass as a whole state.
 std::string Generation(int n) {
@@ -225,7 +282,7 @@ TEST_F(SettingsStore, KilledWriterLeavesOldOrNewState) {
   const pid_t child = fork();
   ASSERT_GE(child, 0);
   if (child == 0) {
-    TSettingsHive::SetBeforeReplaceHook([&] {
+    TSettingsHive::SetBeforeReplaceHook([&](int) {
       const char byte = 1;
       (void)!write(ready[1], &byte, 1);
       for (;;) pause();

@@ -86,12 +86,26 @@ TEST(Clock, CalendarEdges) {
   EXPECT_DOUBLE_EQ(EncodeDateTime(1899, 12, 29, 6), -1.25);
 }
 
-TEST(Clock, RoundingReachesNextMidnight) {
-  const TDateTimeParts p = DecodeDateTime(EncodeDateTime(2025, 12, 31) + 0.9999999999);
-  EXPECT_EQ(p.year, 2026);
-  EXPECT_EQ(p.month, 1);
-  EXPECT_EQ(p.day, 1);
-  EXPECT_EQ(p.hour, 0);
+TEST(Clock, RoundingReachesTheFollowingMidnight) {
+  // Before day 0 the whole part is still the day and the fraction its time, so a time
+  // that rounds up to midnight moves to the next day there as well.
+  const struct {
+    double dateTime;
+    int year, month, day, hour;
+  } cases[] = {
+      {EncodeDateTime(2025, 12, 31) + 0.9999999999, 2026, 1, 1, 0},
+      {-1.99999999999, 1899, 12, 30, 0},
+      {-0.99999999999, 1899, 12, 31, 0},
+      {-2.5, 1899, 12, 28, 12},
+      {-0.5, 1899, 12, 30, 12},
+  };
+  for (const auto &c : cases) {
+    const TDateTimeParts p = DecodeDateTime(c.dateTime);
+    EXPECT_EQ(p.year, c.year) << c.dateTime;
+    EXPECT_EQ(p.month, c.month) << c.dateTime;
+    EXPECT_EQ(p.day, c.day) << c.dateTime;
+    EXPECT_EQ(p.hour, c.hour) << c.dateTime;
+  }
 }
 
 TEST(Clock, UnixConversions) {
