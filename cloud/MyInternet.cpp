@@ -145,6 +145,7 @@ struct TWebTransfer {
   std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
   curl_off_t lastBytes = 0;
   bool stalled = false;
+  bool aborted = false;
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto& transfer = *static_cast<TWebTransfer*>(self);
@@ -162,6 +163,10 @@ struct TWebTransfer {
   // libcurl calls this about once a second even while nothing moves.
   static int OnTick(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
     auto& transfer = *static_cast<TWebTransfer*>(self);
+    if (transfer.request.AbortFlag && transfer.request.AbortFlag->load()) {
+      transfer.aborted = true;
+      return 1;
+    }
     const auto now = std::chrono::steady_clock::now();
     if (downloaded + uploaded != transfer.lastBytes) {
       transfer.lastBytes = downloaded + uploaded;
@@ -344,7 +349,10 @@ bool TWebRequest::Execute() {
   if (result != CURLE_OK) {
     long osError = 0;
     curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
-    if (transfer.stalled) {
+    if (transfer.aborted) {
+      LastError = ECANCELED;
+      LastErrorText = "given up";
+    } else if (transfer.stalled) {
       LastError = ETIMEDOUT;
       LastErrorText = "no data for " + std::to_string(StallTimeoutMs / 1000) + " s";
     } else {

@@ -11,6 +11,7 @@
 // Trust: the system's certificate store plus the PEM file named by ORVANE_CA_FILE.
 // Proxy: the usual environment variables (https_proxy, http_proxy, all_proxy, no_proxy).
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -86,6 +87,9 @@ public:
   // request is given up when nothing at all arrives for StallTimeoutMs (whole seconds).
   std::int32_t ConnectTimeoutMs = 15000;
   std::int32_t StallTimeoutMs = 20000;
+  // When set, another thread may store true to give the request up; Execute then
+  // returns false (LastError ECANCELED) within about a second.
+  const std::atomic<bool>* AbortFlag = nullptr;
 
   std::string Response;
   // Status line and header lines of the final answer, each followed by a NUL; the empty

@@ -1,30 +1,10 @@
 #include "JsonText.h"
 
-#include <cstdio>
+#include "cloud/OrvaneApi.h"
 
 namespace cloudsim {
 
-std::string JsonString(const std::string& text) {
-    std::string literal = "\"";
-    for (const char c : text) {
-        switch (c) {
-        case '"': literal += "\\\""; break;
-        case '\\': literal += "\\\\"; break;
-        case '\n': literal += "\\n"; break;
-        case '\r': literal += "\\r"; break;
-        case '\t': literal += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned char>(c));
-                literal += escape;
-            } else {
-                literal += c;
-            }
-        }
-    }
-    return literal + "\"";
-}
+std::string JsonString(const std::string& text) { return "\"" + JSONEscape(text) + "\""; }
 
 std::string JsonMessage(const std::string& message) {
     return JsonObject({{"message", JsonString(message)}});

@@ -1,6 +1,7 @@
 #include "SimServer.h"
 
 #include "JsonText.h"
+#include "UrlText.h"
 
 #include <httplib.h>
 
@@ -33,41 +34,8 @@ bool IsConnectionInfo(const std::string& name) {
     return name == "REMOTE_ADDR" || name == "REMOTE_PORT" || name == "LOCAL_ADDR" || name == "LOCAL_PORT";
 }
 
-// Percent-decoding of one URL component ("+" stays itself).
-std::string Decode(const std::string& text) {
-    std::string decoded;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '%' && i + 2 < text.size() && std::isxdigit(static_cast<unsigned char>(text[i + 1])) &&
-            std::isxdigit(static_cast<unsigned char>(text[i + 2]))) {
-            decoded += static_cast<char>(std::stoi(text.substr(i + 1, 2), nullptr, 16));
-            i += 2;
-        } else {
-            decoded += text[i];
-        }
-    }
-    return decoded;
-}
-
-// The query parameter `name` of the raw target, decoded; the value runs from the first
-// "=" to the next "&", so it may hold "=" itself.
-std::string Param(const httplib::Request& request, const std::string& name, const std::string& fallback = {}) {
-    const std::size_t question = request.target.find('?');
-    if (question == std::string::npos) return fallback;
-    std::size_t start = question + 1;
-    while (start <= request.target.size()) {
-        std::size_t end = request.target.find('&', start);
-        if (end == std::string::npos) end = request.target.size();
-        const std::string pair = request.target.substr(start, end - start);
-        const std::size_t equals = pair.find('=');
-        if (Decode(pair.substr(0, equals)) == name)
-            return equals == std::string::npos ? std::string() : Decode(pair.substr(equals + 1));
-        start = end + 1;
-    }
-    return fallback;
-}
-
 long NumberParam(const httplib::Request& request, const char* name, long fallback) {
-    const std::string text = Param(request, name);
+    const std::string text = QueryParam(request.target, name);
     char* end = nullptr;
     const long value = std::strtol(text.c_str(), &end, 10);
     return !text.empty() && end && *end == '\0' ? value : fallback;
@@ -83,11 +51,15 @@ void Answer(httplib::Response& response, int status, const std::string& body,
 
 SimServer::SimServer(Options options, const CertificateFiles& certificate)
     : options_(std::move(options)),
+      api_(options_),
       server_(std::make_unique<httplib::SSLServer>(certificate.certificatePath.c_str(),
                                                    certificate.keyPath.c_str())) {
     if (!options_.fault.empty()) ParseFault(options_.fault, fault_);
     server_->new_task_queue = [] { return new httplib::ThreadPool(kWorkerThreads); };
     server_->set_keep_alive_max_count(kKeepAliveRequests);
+    // Headers and body leave in separate writes; without this each answer waits for the
+    // client's delayed acknowledgement.
+    server_->set_tcp_nodelay(true);
     auto handler = [this](const httplib::Request& request, httplib::Response& response) {
         Handle(request, response);
     };
@@ -212,7 +184,9 @@ void SimServer::Handle(const httplib::Request& request, httplib::Response& respo
     } else if (path == "/files/OrvaneMonitor.zip") {
         Answer(response, 200, kEmptyZip, "application/zip");
     } else {
-        Answer(response, 404, JsonMessage("Not found"));
+        const ApiAnswer answer =
+            api_.Handle(request.method, request.target, request.get_header_value("Authorization"), request.body);
+        Answer(response, answer.status, answer.body);
     }
 }
 
@@ -228,7 +202,7 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
         // The client's port: the same number for two requests means one kept connection.
         Answer(response, 200, std::to_string(request.remote_port), "text/plain");
     } else if (path == "/sim/redirect") {
-        response.set_redirect(Param(request, "to", "/sim/echo"),
+        response.set_redirect(QueryParam(request.target, "to", "/sim/echo"),
                               static_cast<int>(NumberParam(request, "status", 302)));
         response.set_content(JsonMessage("Moved"), "application/json");
     } else if (path == "/sim/bytes") {
@@ -242,7 +216,7 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
     } else if (path == "/sim/play") {
         // One request with a fault of its own: /sim/play?fault=hang
         Fault fault;
-        if (!ParseFault(Param(request, "fault"), fault))
+        if (!ParseFault(QueryParam(request.target, "fault"), fault))
             Answer(response, 400, JsonMessage("Unknown fault"));
         else if (!PlayFault(fault, response))
             Answer(response, 200, JsonObject({{"data", JsonString("OK")}}));
@@ -255,6 +229,20 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
         std::lock_guard lock(mutex_);
         fault_ = fault;
         faultCount_ = static_cast<int>(std::max(0L, NumberParam(request, "count", 0)));
+        Answer(response, 200, JsonObject({{"data", JsonString("OK")}}));
+    } else if (path == "/sim/fault" && request.method == "DELETE") {
+        std::lock_guard lock(mutex_);
+        fault_ = Fault{};
+        faultCount_ = 0;
+        Answer(response, 200, JsonObject({{"data", JsonString("OK")}}));
+    } else if (path == "/sim/token-lifetime" && request.method == "PUT") {
+        char* end = nullptr;
+        const long seconds = std::strtol(request.body.c_str(), &end, 10);
+        if (request.body.empty() || *end != '\0' || seconds < -86400 || seconds > 10 * 86400) {
+            Answer(response, 400, JsonMessage("Seconds expected"));
+            return;
+        }
+        api_.SetTokenLifetime(static_cast<int>(seconds));
         Answer(response, 200, JsonObject({{"data", JsonString("OK")}}));
     } else if (path == "/sim/journal" && request.method == "DELETE") {
         std::lock_guard lock(mutex_);

@@ -1,12 +1,14 @@
 #pragma once
 // The simulator's HTTPS server: routes every request, plays faults, keeps the journal
-// of API requests and serves the published version file. The cloud's own endpoints
+// of API requests and serves the published version file; the cloud's endpoints are
+// CloudApi's. The cloud's own endpoints
 // live in CloudApi.
 //
 // Thread: the server's worker threads call Handle concurrently; everything they share
 // is under `mutex_`. Stop may be called from any thread and wakes requests that hang.
 
 #include "Certificate.h"
+#include "CloudApi.h"
 #include "Fault.h"
 #include "Options.h"
 
@@ -50,6 +52,7 @@ private:
     bool Pause(long milliseconds);
 
     Options options_;
+    CloudApi api_;
     std::unique_ptr<httplib::SSLServer> server_;
     int port_ = 0;
 
