@@ -108,6 +108,11 @@ void SimServer::Stop() {
     server_->stop();
 }
 
+bool SimServer::IsStopping() {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
 bool SimServer::Pause(long milliseconds) {
     std::unique_lock lock(mutex_);
     return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; });

@@ -39,6 +39,7 @@ public:
     // Serves until Stop.
     void Run();
     void Stop();
+    bool IsStopping();
 
 private:
     void Handle(const httplib::Request& request, httplib::Response& response);
