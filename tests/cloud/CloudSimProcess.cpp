@@ -1,15 +1,13 @@
 #include "CloudSimProcess.h"
 
+#include "../SpawnWithOutput.h"
+
 #include <csignal>
 #include <cstdlib>
-#include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace {
 // Guard against a simulator that never starts; the wait ends as soon as it prints.
@@ -39,24 +37,14 @@ CloudSimProcess::CloudSimProcess(std::vector<std::string> arguments) {
     folder_ = pattern;
     std::vector<std::string> all{CLOUD_SIM_PATH, "--port", "0", "--cert-dir", folder_ + "/cert"};
     all.insert(all.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0) pid_ = -1;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
+    int output = -1;
+    pid_ = SpawnWithOutput(std::move(all), output);
     std::string portLine, certificateLine;
-    if (pid_ > 0 && ReadStartLines(out[0], portLine, certificateLine) && portLine.rfind("port ", 0) == 0) {
+    if (pid_ > 0 && ReadStartLines(output, portLine, certificateLine) && portLine.rfind("port ", 0) == 0) {
         port_ = std::atoi(portLine.c_str() + 5);
         certificate_ = certificateLine.substr(std::string("certificate ").size());
     }
-    close(out[0]);
+    if (output >= 0) close(output);
 }
 
 CloudSimProcess::~CloudSimProcess() {
