@@ -1,11 +1,10 @@
 #include "TileDiskCache.h"
 
-#include <QDateTime>
-#include <QString>
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -40,6 +39,32 @@ std::uint64_t Fnv1a(const std::string& text) {
 bool IsTileFile(const fs::directory_entry& entry) {
   std::error_code error;
   return entry.is_regular_file(error) && entry.path().extension() == ".tile";
+}
+
+// The HTTP date format, "Sun, 06 Nov 1994 08:49:37 GMT" (RFC 9110 5.6.7);
+// the obsolete forms are not sent by tile servers.
+std::optional<std::int64_t> HttpDateToUnix(const std::string& text) {
+  static const char* const kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                        "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+  char weekday[4] = {}, month[4] = {}, zone[4] = {};
+  int day = 0, year = 0, hour = 0, minute = 0, second = 0;
+  if (std::sscanf(text.c_str(), "%3s, %d %3s %d %d:%d:%d %3s", weekday, &day, month, &year, &hour, &minute, &second,
+                  zone) != 8 ||
+      std::string(zone) != "GMT")
+    return std::nullopt;
+  const auto found = std::find_if(std::begin(kMonths), std::end(kMonths),
+                                  [&](const char* name) { return std::string(name) == month; });
+  if (found == std::end(kMonths) || day < 1 || day > 31 || year < 1970 || year > 9999 || hour > 23 || minute > 59 ||
+      second > 60)
+    return std::nullopt;
+  std::tm parts{};
+  parts.tm_year = year - 1900;
+  parts.tm_mon = static_cast<int>(found - std::begin(kMonths));
+  parts.tm_mday = day;
+  parts.tm_hour = hour;
+  parts.tm_min = minute;
+  parts.tm_sec = second;
+  return static_cast<std::int64_t>(timegm(&parts));
 }
 
 }  // namespace
@@ -195,10 +220,9 @@ std::int64_t TileFreshUntil(const std::string& cacheControl, const std::string& 
     return nowUnix + age;
   }
   if (!expires.empty()) {
-    const QDateTime when = QDateTime::fromString(QString::fromLatin1(expires.c_str()), Qt::RFC2822Date);
     // An Expires that cannot be read means "already expired" (RFC 9111 5.3).
-    if (!when.isValid()) return nowUnix;
-    return std::max(nowUnix, static_cast<std::int64_t>(when.toSecsSinceEpoch()));
+    const std::optional<std::int64_t> when = HttpDateToUnix(expires);
+    return when ? std::max(nowUnix, *when) : nowUnix;
   }
   return nowUnix + kDefaultFreshSeconds;
 }
