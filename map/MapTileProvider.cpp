@@ -36,7 +36,7 @@ bool HasScheme(const std::string& url, const char* scheme) { return url.rfind(sc
 
 TMapTileProvider::TMapTileProvider(const std::string& baseUrl, TMapTileProviderOptions options)
     : m_baseUrl(NormalizedBaseURL(baseUrl)), m_options(std::move(options)), m_receiver(std::make_unique<QObject>()) {
-  if (!m_options.fetch) m_options.fetch = FetchTile;
+  if (!m_options.fetch) m_options.fetch = WebTileFetch();
   if (!m_options.diskCache && !m_options.noDiskCache) {
     std::filesystem::path folder = TTileDiskCache::DefaultFolder(m_baseUrl);
     if (!folder.empty()) m_options.diskCache = std::make_shared<TTileDiskCache>(std::move(folder));

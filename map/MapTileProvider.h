@@ -17,8 +17,8 @@
 // finished download, which arrives through the event loop).
 //
 // Destruction cancels a running download and waits for its thread; the wait
-// ends within the fetch's time limits (at once for the default fetch, which
-// checks the cancel flag). Its result never reaches the provider.
+// ends within the fetch's time limits (kTileConnectLimitMs, kTileStallLimitMs).
+// Its result never reaches the provider.
 //
 // Times come from Now() (support/Clock.h), so tests can move the clock.
 //
@@ -46,7 +46,7 @@ inline constexpr const char* kMapUserAgent = "Qel MapBox v1.00";
 inline constexpr const char* kDefaultTileServer = "https://tile.openstreetmap.org/";
 
 struct TMapTileProviderOptions {
-  // Empty: FetchTile (HTTP(S) through libcurl).
+  // Empty: WebTileFetch() (HTTP(S) through the cloud layer's web request).
   TTileFetch fetch;
   // None: the default folder for the base URL (TTileDiskCache::DefaultFolder),
   // unless noDiskCache is set.
@@ -78,8 +78,8 @@ class TMapTileProvider {
 
   int CacheCount() const { return static_cast<int>(m_entries.size()); }
   bool IsDownloading() const { return m_thread != nullptr; }
-  // Milliseconds until the wake-up timer fires; -1 when it is stopped.
-  int WakeUpRemainingMs() const { return m_timer.isActive() ? m_timer.remainingTime() : -1; }
+  // The delay the wake-up timer was armed with, in ms; -1 when it is stopped.
+  int WakeUpDelayMs() const { return m_timer.isActive() ? m_timer.interval() : -1; }
   // Runs the scheduler as the wake-up timer would.
   void WakeUp();
 

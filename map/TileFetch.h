@@ -6,27 +6,30 @@
 // Thread: called on the download thread; must be reentrant.
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <string>
 
 struct TTileFetchResult {
-  bool received = false;     // an answer arrived at transport level (any status)
+  bool received = false;     // an answer arrived whole at transport level (any status)
   int statusCode = 0;        // HTTP status, 0 when none arrived
   std::string body;          // the response body of any status
   std::string cacheControl;  // "Cache-Control" header value, "" when absent
   std::string expires;       // "Expires" header value, "" when absent
 };
 
-// Fetches url. Returns early (received false) soon after `cancelled` becomes true.
+// Fetches url. `cancelled` turns true when nobody waits for the answer any
+// more; a fetch that can stop early should.
 using TTileFetch =
     std::function<TTileFetchResult(const std::string& url, const std::string& userAgent, const std::atomic<bool>& cancelled)>;
 
-// Time limits of a tile request: the connection must stand within
-// kTileConnectLimitSec, and a request during which nothing arrives for
-// kTileStallLimitSec is given up. They bound how long a dead server can keep
-// a tile (and the exit of the program) waiting.
-inline constexpr long kTileConnectLimitSec = 15;
-inline constexpr long kTileStallLimitSec = 20;
+// Time limits of a tile request: the connection must stand within the first,
+// and a request during which nothing arrives for the second is given up. They
+// bound how long a dead server keeps a tile, and the closing of the map,
+// waiting: the web request cannot be interrupted from outside.
+inline constexpr std::int32_t kTileConnectLimitMs = 15000;
+inline constexpr std::int32_t kTileStallLimitMs = 20000;
 
-// The HTTP(S) fetch used by default.
-TTileFetchResult FetchTile(const std::string& url, const std::string& userAgent, const std::atomic<bool>& cancelled);
+// A fetch through the cloud layer's web request (TWebRequest) with these limits.
+TTileFetch WebTileFetch(std::int32_t connectLimitMs = kTileConnectLimitMs,
+                        std::int32_t stallLimitMs = kTileStallLimitMs);
