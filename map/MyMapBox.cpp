@@ -23,6 +23,21 @@ int RoundToInt(double value) {
 
 int TruncHalf(int value) { return value / 2; }
 
+// A one-pixel frame round `area` (its last row and column included), drawn
+// as four fills: the raster engine strokes a rectangle outline far slower.
+void DrawOutline(QPainter& painter, const QRect& area, const QColor& color) {
+  painter.fillRect(QRect(area.left(), area.top(), area.width(), 1), color);
+  painter.fillRect(QRect(area.left(), area.bottom(), area.width(), 1), color);
+  painter.fillRect(QRect(area.left(), area.top(), 1, area.height()), color);
+  painter.fillRect(QRect(area.right(), area.top(), 1, area.height()), color);
+}
+
+// A square filled with `fill` and framed in black, as the canvas draws a rectangle.
+void DrawSquare(QPainter& painter, const QRect& area, const QColor& fill) {
+  painter.fillRect(area, fill);
+  DrawOutline(painter, area, Qt::black);
+}
+
 }  // namespace
 
 TMapBox::TMapBox(QWidget* parent, TMapTileProviderOptions tileOptions)
@@ -213,10 +228,8 @@ void TMapBox::Refresh(bool redraw) {
 // --- painting ---
 
 void TMapBox::paintEvent(QPaintEvent*) {
-  ComputeView();
-  if (isHidden()) return;
   QPainter painter(this);
-  PaintMap(painter);
+  Paint(painter);
 }
 
 void TMapBox::DrawCenteredText(QPainter& painter, const QString& text) {
@@ -227,16 +240,13 @@ void TMapBox::DrawCenteredText(QPainter& painter, const QString& text) {
   painter.drawText(x, y + metrics.ascent(), text);
 }
 
-void TMapBox::PaintMap(QPainter& painter) {
+void TMapBox::Paint(QPainter& painter) {
+  ComputeView();
+  if (isHidden()) return;
   painter.setFont(font());
-  const QPen outline(Qt::black, 0);
   if (width() < kMinShownSize || height() < kMinShownSize) {
     painter.fillRect(rect(), Qt::white);
-    if (m_showBorder) {
-      painter.setPen(outline);
-      painter.setBrush(Qt::NoBrush);
-      painter.drawRect(0, 0, width() - 1, height() - 1);
-    }
+    if (m_showBorder) DrawOutline(painter, rect(), Qt::black);
     DrawCenteredText(painter, QStringLiteral("Map too small"));
     return;
   }
@@ -264,11 +274,7 @@ void TMapBox::PaintMap(QPainter& painter) {
     }
   }
 
-  if (m_showBorder) {
-    painter.setPen(outline);
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(0, 0, width() - 1, height() - 1);
-  }
+  if (m_showBorder) DrawOutline(painter, rect(), Qt::black);
 
   if (!m_provider->AnyTileLoaded()) {
     DrawCenteredText(painter, QStringLiteral("Map not available"));
@@ -280,10 +286,8 @@ void TMapBox::PaintMap(QPainter& painter) {
     if (!m_points.empty()) {
       double latitude, longitude;
       GetPoint(0, latitude, longitude);
-      const QFontMetrics metrics(painter.font());
-      painter.setPen(Qt::black);
-      painter.drawText(4, height() - metrics.height() - 4 + metrics.ascent(),
-                       ToQString(LocationText(m_locationStyle, latitude, longitude)));
+      const QImage& text = LocationImage(ToQString(LocationText(m_locationStyle, latitude, longitude)), painter.font());
+      painter.drawImage(4, height() - text.height() - 4, text);
     }
   }
   if (!m_points.empty()) PaintPoints(painter);
@@ -310,16 +314,30 @@ void TMapBox::PaintPoints(QPainter& painter) {
     for (std::size_t i = 1; i < spots.size(); ++i)
       if (spots[i - 1].valid && spots[i].valid) painter.drawLine(spots[i - 1].at, spots[i].at);
   }
-  // The outline is the canvas pen; each square covers 4 x 4 pixels from
+  // Framed in the canvas pen (black); each square covers 4 x 4 pixels from
   // (x - 2, y - 2), the cursor 6 x 6 from (x - 3, y - 3), drawn last to stay on top.
-  painter.setPen(QPen(Qt::black, 0));
-  painter.setBrush(ToQColor(m_pointsColor, colors));
+  const QColor pointsColor = ToQColor(m_pointsColor, colors);
   for (std::size_t i = spots.size(); i-- > 1;)
-    if (spots[i].valid) painter.drawRect(spots[i].at.x() - 2, spots[i].at.y() - 2, 3, 3);
-  if (spots[0].valid) {
-    painter.setBrush(ToQColor(m_cursorColor, colors));
-    painter.drawRect(spots[0].at.x() - 3, spots[0].at.y() - 3, 5, 5);
-  }
+    if (spots[i].valid) DrawSquare(painter, QRect(spots[i].at - QPoint(2, 2), QSize(4, 4)), pointsColor);
+  if (spots[0].valid) DrawSquare(painter, QRect(spots[0].at - QPoint(3, 3), QSize(6, 6)), ToQColor(m_cursorColor, colors));
+}
+
+// The location text drawn once into an image of its own and kept while the
+// text and font stay: laying out and rasterising glyphs on every paint costs
+// more than drawing all the tiles.
+const QImage& TMapBox::LocationImage(const QString& text, const QFont& font) {
+  if (text == m_locationText && font == m_locationFont && !m_locationImage.isNull()) return m_locationImage;
+  m_locationText = text;
+  m_locationFont = font;
+  const QFontMetrics metrics(font);
+  m_locationImage = QImage(std::max(1, metrics.horizontalAdvance(text)), metrics.height(),
+                           QImage::Format_ARGB32_Premultiplied);
+  m_locationImage.fill(Qt::transparent);
+  QPainter painter(&m_locationImage);
+  painter.setFont(font);
+  painter.setPen(Qt::black);
+  painter.drawText(0, metrics.ascent(), text);
+  return m_locationImage;
 }
 
 void TMapBox::resizeEvent(QResizeEvent* event) {

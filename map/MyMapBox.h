@@ -14,9 +14,12 @@
 //
 // Thread: GUI thread only.
 
+#include <QFont>
 #include <QImage>
 #include <QStringList>
 #include <QWidget>
+
+class QPainter;
 #include <functional>
 #include <memory>
 #include <string>
@@ -110,6 +113,10 @@ class TMapBox : public QWidget {
   // After every complete paint of the map (tiles loaded).
   std::function<void(TMapBox&)> OnDraw;
 
+  // Paints the map as the widget shows it, onto any painter of the widget's
+  // size (the view is computed first, as for every paint).
+  void Paint(QPainter& painter);
+
   // The map's own drag end: clears the dragging flag and repaints.
   void EndDrag();
   bool Dragging() const { return m_dragging; }
@@ -127,9 +134,9 @@ class TMapBox : public QWidget {
   void Refresh(bool redraw);
   bool CanShow() const;
   void ComputeView();
-  void PaintMap(QPainter& painter);
   void PaintPoints(QPainter& painter);
   void DrawCenteredText(QPainter& painter, const QString& text);
+  const QImage& LocationImage(const QString& text, const QFont& font);
 
   TMapLocationStyle m_locationStyle = mapLoc_None;
   TColor m_cursorColor = clWhite;
@@ -156,5 +163,8 @@ class TMapBox : public QWidget {
   QPoint m_anchor;
   bool m_dragging = false;
   QImage m_logo;
+  QString m_locationText;
+  QFont m_locationFont;
+  QImage m_locationImage;
   std::unique_ptr<TMapTileProvider> m_provider;
 };
