@@ -5,7 +5,7 @@
 #include <cmath>
 #include <limits>
 
-#include "MapTileThread.h"
+#include "MapTileProviderThread.h"
 #include "TileDiskCache.h"
 #include "support/Clock.h"
 
@@ -130,7 +130,7 @@ void TMapTileProvider::Schedule() {
     return;
   }
   m_timer.stop();
-  m_thread = std::make_unique<TMapTileThread>(m_options.fetch, m_options.diskCache);
+  m_thread = std::make_unique<TMapTileProviderThread>(m_options.fetch, m_options.diskCache);
   m_thread->StartDownload(candidate->x, candidate->y, candidate->zoom,
                           TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom), m_receiver.get(),
                           [this](int x, int y, std::uint8_t zoom, QImage image) {

@@ -4,7 +4,7 @@
 // southward from the north edge).
 //
 // A memory cache of at most kTileCacheSize tiles, evicting the least recently
-// looked-up; missing tiles are downloaded one at a time by a TMapTileThread,
+// looked-up; missing tiles are downloaded one at a time by a TMapTileProviderThread,
 // the most urgent (smallest priority) first; a failed tile waits three
 // minutes before it is tried again. Behind the memory cache sits an optional
 // disk cache (TTileDiskCache) that the download thread consults first.
@@ -35,7 +35,7 @@
 #include "TileFetch.h"
 
 class QObject;
-class TMapTileThread;
+class TMapTileProviderThread;
 class TTileDiskCache;
 
 inline constexpr int kTileSize = 256;
@@ -99,5 +99,5 @@ class TMapTileProvider {
   QTimer m_timer;
   // Receives the download results in this thread; deleted before the cache.
   std::unique_ptr<QObject> m_receiver;
-  std::unique_ptr<TMapTileThread> m_thread;
+  std::unique_ptr<TMapTileProviderThread> m_thread;
 };

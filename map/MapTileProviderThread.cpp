@@ -1,4 +1,4 @@
-#include "MapTileThread.h"
+#include "MapTileProviderThread.h"
 
 #include <QMetaObject>
 #include <QObject>
@@ -9,15 +9,15 @@
 #include "TileDiskCache.h"
 #include "TilePng.h"
 
-TMapTileThread::TMapTileThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache)
+TMapTileProviderThread::TMapTileProviderThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache)
     : m_fetch(std::move(fetch)), m_diskCache(std::move(diskCache)) {}
 
-TMapTileThread::~TMapTileThread() {
+TMapTileProviderThread::~TMapTileProviderThread() {
   m_cancelled = true;
   if (m_thread.joinable()) m_thread.join();
 }
 
-void TMapTileThread::StartDownload(int x, int y, std::uint8_t zoom, const std::string& url, QObject* receiver,
+void TMapTileProviderThread::StartDownload(int x, int y, std::uint8_t zoom, const std::string& url, QObject* receiver,
                                    TCompletion completion) {
   m_x = x;
   m_y = y;
@@ -37,7 +37,7 @@ void TMapTileThread::StartDownload(int x, int y, std::uint8_t zoom, const std::s
   });
 }
 
-QImage TMapTileThread::Execute() {
+QImage TMapTileProviderThread::Execute() {
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   QImage kept;  // what the disk has, used when the network gives nothing better
   if (m_diskCache) {

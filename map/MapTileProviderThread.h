@@ -1,5 +1,5 @@
 #pragma once
-// TMapTileThread: one tile download. Looks in the disk cache, fetches over
+// TMapTileProviderThread: one tile download. Looks in the disk cache, fetches over
 // the network what is missing or stale, decodes the PNG, and hands the image
 // (null when there is none) to the completion handler through a queued call
 // into the receiver's thread.
@@ -27,14 +27,14 @@
 class QObject;
 class TTileDiskCache;
 
-class TMapTileThread {
+class TMapTileProviderThread {
  public:
   using TCompletion = std::function<void(int x, int y, std::uint8_t zoom, QImage image)>;
 
-  TMapTileThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache);
-  ~TMapTileThread();
-  TMapTileThread(const TMapTileThread&) = delete;
-  TMapTileThread& operator=(const TMapTileThread&) = delete;
+  TMapTileProviderThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache);
+  ~TMapTileProviderThread();
+  TMapTileProviderThread(const TMapTileProviderThread&) = delete;
+  TMapTileProviderThread& operator=(const TMapTileProviderThread&) = delete;
 
   // Starts the download; completion runs in receiver's thread.
   void StartDownload(int x, int y, std::uint8_t zoom, const std::string& url, QObject* receiver, TCompletion completion);
