@@ -22,6 +22,7 @@ namespace {
 // private cache folder.
 struct GnssTabTest : ::testing::Test {
   QTemporaryDir cacheFolder;
+  const QByteArray userCache = qgetenv("XDG_CACHE_HOME");
   tilesim::TileServer tiles{tilesim::ServerOptions{}};
   std::unique_ptr<TFOvMonitor> window;
 
@@ -33,6 +34,7 @@ struct GnssTabTest : ::testing::Test {
   ~GnssTabTest() override {
     window.reset();
     TRegIniExtended().DeleteKey(kEndpointsSection, kMapTilesValue);
+    qputenv("XDG_CACHE_HOME", userCache);
   }
   void Open() { window = std::make_unique<TFOvMonitor>(); }
 
