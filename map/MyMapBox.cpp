@@ -256,22 +256,29 @@ void TMapBox::Paint(QPainter& painter) {
   const int centerRow = static_cast<int>(std::trunc(m_centerTileY));
   const int originX = static_cast<int>(std::floor(m_left * kTileSize));
   const int originY = static_cast<int>(std::floor(m_top * kTileSize));
-  // Columns wrap round the world; rows beyond the poles stay white and are
-  // never asked for.
-  for (int i = static_cast<int>(std::floor(m_left)); i < m_right; ++i) {
-    for (int j = static_cast<int>(std::floor(m_top)); j < m_bottom; ++j) {
-      const QPoint corner(i * kTileSize - originX, j * kTileSize - originY);
-      const QImage* tile = nullptr;
-      if (j >= 0 && j < tilesPerSide) {
-        const int column = ((i % tilesPerSide) + tilesPerSide) % tilesPerSide;
-        tile = m_provider->GetTile(column, j, static_cast<std::uint8_t>(m_zoom),
-                                   std::abs(i - centerColumn) + std::abs(j - centerRow));
-      }
-      if (tile)
-        painter.drawImage(corner, *tile);
-      else
-        painter.fillRect(QRect(corner, QSize(kTileSize, kTileSize)), Qt::white);
+  // The view's tiles. Columns wrap round the world; rows beyond the poles
+  // stay white and are never asked for.
+  struct ViewTile {
+    int i, j, priority;
+  };
+  std::vector<ViewTile> view;
+  for (int i = static_cast<int>(std::floor(m_left)); i < m_right; ++i)
+    for (int j = static_cast<int>(std::floor(m_top)); j < m_bottom; ++j)
+      view.push_back({i, j, std::abs(i - centerColumn) + std::abs(j - centerRow)});
+  // Asked for nearest the centre first: the first new tile starts its
+  // download at once, and that one should be the centre's.
+  std::stable_sort(view.begin(), view.end(), [](const ViewTile& a, const ViewTile& b) { return a.priority < b.priority; });
+  for (const ViewTile& tile : view) {
+    const QPoint corner(tile.i * kTileSize - originX, tile.j * kTileSize - originY);
+    const QImage* image = nullptr;
+    if (tile.j >= 0 && tile.j < tilesPerSide) {
+      const int column = ((tile.i % tilesPerSide) + tilesPerSide) % tilesPerSide;
+      image = m_provider->GetTile(column, tile.j, static_cast<std::uint8_t>(m_zoom), tile.priority);
     }
+    if (image)
+      painter.drawImage(corner, *image);
+    else
+      painter.fillRect(QRect(corner, QSize(kTileSize, kTileSize)), Qt::white);
   }
 
   if (m_showBorder) DrawOutline(painter, rect(), Qt::black);

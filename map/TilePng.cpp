@@ -6,6 +6,10 @@
 #include <cstdlib>
 #include <cstring>
 
+// The pixels are written as B G R A bytes, which are Qt's 32-bit pixels only
+// on a little-endian machine.
+static_assert(Q_BYTE_ORDER == Q_LITTLE_ENDIAN, "tile decoding assumes a little-endian machine");
+
 namespace {
 
 std::atomic<int> g_liveImages{0};
