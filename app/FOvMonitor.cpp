@@ -170,6 +170,7 @@ void TFOvMonitor::FormCreate() {
   // 3. The settings store; the port map in it decides what the selector lists.
   Settings = std::make_unique<TRegIniExtended>(kSettingsKey);
   LoadPortMap();
+  SetupMap();
   // Only ports that exist are listed, those in use drawn grey.
   ui->cComPort->SetOptions({pcCheckExist, pcHighlightOpen});
   ui->cComPort->SetMaxComPorts(1025);
@@ -369,7 +370,7 @@ void TFOvMonitor::ResetGatewayState() {
   ui->vGNSS_Sat->SetCaption("");
   ui->lGNSS_Valid->SetCaption("");
   ui->lGNSS_Valid->SwitchOff();
-  // (Map: removing all points and redrawing joins with the map control.)
+  ui->mMap->ClearPoints(true);
 
   // 3. Supply and ignition.
   ui->vVIN->SetCaption("");

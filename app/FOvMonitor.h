@@ -11,6 +11,7 @@
 //   ReportParsers.cpp  ":info", ":io", ":cell", ":sim", ":wifi", ":state"
 //   Parameters.cpp     parameter reads and writes, ":get", the command buttons
 //   BridgeMonitor.cpp  the "Bridges" tab (TBridgeMonitor, owned here)
+//   GnssMonitor.cpp    the "GNSS" tab: ":gnss" reports and the map
 //
 // Controls are reached through Form() (generated from resources/uOrvaneMonitor.ui);
 // handlers carry the system's names and are connected by name in one binding
@@ -91,6 +92,9 @@ class TFOvMonitor : public QWidget {
   void RefreshBridges();
   void ClearBridges();
 
+  // --- GNSS (GnssMonitor.cpp) ---
+  void ParseGNSS(const std::string& text);
+
   void ResetGatewayState();
 
   // Timers (all stopped at start; "enabled" is isActive()).
@@ -143,6 +147,8 @@ class TFOvMonitor : public QWidget {
   void FormCreate();
   void FormClose();
   void LoadPortMap();
+  // The map's fixed appearance and its tile server from the settings.
+  void SetupMap();
   // Opens the in-memory database and creates its tables; the cloud API hosts
   // may be pointed elsewhere in the settings (section "Endpoints", one value
   // per server name).

@@ -135,7 +135,7 @@ void TFOvMonitor::Dispatch(const std::string& keyword, const std::string& argume
     const char* keyword;
     Parser parser;
   } kParsers[] = {
-      // ":gnss" joins with the GNSS tab.
+      {":gnss", &TFOvMonitor::ParseGNSS},
       {":io", &TFOvMonitor::ParseIO},     {":cell", &TFOvMonitor::ParseCell},
       {":sim", &TFOvMonitor::ParseSIM},   {":wifi", &TFOvMonitor::ParseWiFi},
       {":get", &TFOvMonitor::ParseGet},   {":state", &TFOvMonitor::ShowCloudState},

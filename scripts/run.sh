@@ -4,10 +4,11 @@
 #   scripts/run.sh [gateway-sim options]      e.g. scripts/run.sh --bridges 12 --sim locked
 #
 # Installs and builds (scripts/setup.sh), starts gateway-sim on a pseudo-terminal and
-# cloud-sim on a free loopback port, writes a temporary settings hive in which COM1 is the
-# gateway simulator's link and every cloud server and the version host are the cloud
-# simulator, and starts the monitor on it (trusting the cloud simulator's certificate):
-# under the user's display, under xvfb-run when there is none, or on Qt's offscreen
+# cloud-sim and tile-sim on free loopback ports, writes a temporary settings hive in which
+# COM1 is the gateway simulator's link, every cloud server and the version host are the
+# cloud simulator and the map's tiles come from tile-sim, and starts the monitor on it
+# (trusting the cloud simulator's certificate): under the user's display, under xvfb-run
+# when there is none, or on Qt's offscreen
 # platform when ORVANE_HEADLESS=1. Open COM1 in the window to talk to the gateway. The
 # simulators and the temporary folder go when the monitor exits (or on Ctrl-C).
 #
@@ -26,8 +27,9 @@ fi
 
 sim="$build_dir/tools/gateway-sim/gateway-sim"
 cloud_sim="$build_dir/tools/cloud-sim/cloud-sim"
+tile_sim="$build_dir/tools/tile-sim/tile-sim"
 monitor="$build_dir/app/orvane-monitor"
-for program in "$sim" "$cloud_sim" "$monitor"; do
+for program in "$sim" "$cloud_sim" "$tile_sim" "$monitor"; do
   if [ ! -x "$program" ]; then
     echo "run: $program was not built" >&2
     exit 1
@@ -37,6 +39,7 @@ done
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-demo.XXXXXX")
 sim_pid=
 cloud_pid=
+tile_pid=
 monitor_pid=
 cleanup() {
   # The monitor runs as a job of its own: its whole group goes (xvfb-run and Xvfb too).
@@ -44,7 +47,7 @@ cleanup() {
     kill -TERM -- "-$monitor_pid" 2>/dev/null || kill -TERM "$monitor_pid" 2>/dev/null || true
     wait "$monitor_pid" 2>/dev/null || true
   fi
-  for pid in "$sim_pid" "$cloud_pid"; do
+  for pid in "$sim_pid" "$cloud_pid" "$tile_pid"; do
     if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
       kill -TERM "$pid" 2>/dev/null || true
       wait "$pid" 2>/dev/null || true
@@ -56,19 +59,26 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
+# A simulator prints one line (its pty's path, its base URL) once it is ready:
+# waits up to ten seconds for <prefix>.out to have it; exits when the program died.
+wait_for_first_line() {
+  local name=$1 pid=$2 prefix=$3
+  for _ in $(seq 1 200); do
+    [ -s "$prefix.out" ] && return 0
+    if ! kill -0 "$pid" 2>/dev/null; then
+      echo "run: $name did not start:" >&2
+      cat "$prefix.err" >&2
+      exit 1
+    fi
+    sleep 0.05
+  done
+}
+
 # The simulator prints its pty's path once the link is in place.
 link="$work/com1"
 "$sim" --link "$link" "$@" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-for _ in $(seq 1 200); do
-  [ -s "$work/sim.out" ] && break
-  if ! kill -0 "$sim_pid" 2>/dev/null; then
-    echo "run: gateway-sim did not start:" >&2
-    cat "$work/sim.err" >&2
-    exit 1
-  fi
-  sleep 0.05
-done
+wait_for_first_line gateway-sim "$sim_pid" "$work/sim"
 if [ ! -s "$work/sim.out" ]; then
   echo "run: gateway-sim did not publish $link" >&2
   exit 1
@@ -97,6 +107,15 @@ fi
 export ORVANE_CA_FILE=$cloud_certificate
 cloud_host="127.0.0.1:$cloud_port"
 
+# Map tiles from tile-sim, which prints its base URL once it listens.
+"$tile_sim" >"$work/tiles.out" 2>"$work/tiles.err" &
+tile_pid=$!
+wait_for_first_line tile-sim "$tile_pid" "$work/tiles"
+tile_url=$(head -n 1 "$work/tiles.out")
+[ -n "$tile_url" ] || { echo "run: tile-sim did not print its address" >&2; exit 1; }
+# Its tiles are cached in the demo's folder, not among the user's real ones.
+export XDG_CACHE_HOME="$work/cache"
+
 # A settings hive of its own, so the demo never touches the user's settings.
 export ORVANE_SETTINGS_DIR="$work/settings"
 mkdir -m 700 "$ORVANE_SETTINGS_DIR"
@@ -107,7 +126,8 @@ hive_link=${hive_link//\"/\\\"}
   cat >"$ORVANE_SETTINGS_DIR/settings.reg" <<HIVE
 ORVANE SETTINGS HIVE 1
 ; Demo settings written by scripts/run.sh: COM1 is the simulated gateway, every cloud
-; server and the version host are the simulated cloud.
+; server and the version host are the simulated cloud, the map's
+; tiles come from tile-sim.
 
 [Software\\Qel\\Orvane Monitor\\Ports]
 "COM1"="$hive_link"
@@ -117,10 +137,11 @@ ORVANE SETTINGS HIVE 1
 "aws-test-cloud"="$cloud_host"
 "aws-dev-cloud"="$cloud_host"
 "Version host"="$cloud_host"
+"Map tiles"="$tile_url"
 HIVE
 )
 
-echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); open COM1 in the window"
+echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); map tiles from $tile_url; open COM1 in the window"
 echo "run: simulated cloud on https://$cloud_host (account qel-demo, key T3J2YW5lRGVtb0tleTIwMjY=)"
 
 # Started in the background and waited for, so that INT and TERM reach the traps at once

@@ -1,10 +1,12 @@
 // Development aid, not a test: grabs the main window with each visible tab
 // selected into PNG files, to check the layout for clipped captions.
-//   window_screenshots <output folder> [open [bridges]]
+//   window_screenshots <output folder> [open [bridges|gnss]]
 // With "open", the selected port is opened first and the gateway given a few
 // seconds to report, so the displays show values. With "bridges" as well,
 // "Monitor bridges" is ticked and the grid given time to fill (up to 15 s for
-// a bridge with its version, then a few seconds more for the others).
+// a bridge with its version, then a few seconds more for the others). With
+// "gnss", "Monitor GNSS" is ticked and the map given time for a valid fix and
+// its tiles.
 // Runs on whatever platform QT_QPA_PLATFORM names (offscreen or xcb).
 #include <QApplication>
 #include <QDir>
@@ -15,6 +17,7 @@
 #include <exception>
 
 #include "FOvMonitor.h"
+#include "map/MyMapBox.h"
 #include "ui_uOrvaneMonitor.h"
 
 int main(int argc, char** argv) {
@@ -43,6 +46,14 @@ int main(int argc, char** argv) {
           },
           15000);
       if (!versionShown) std::fprintf(stderr, "no bridge reported its version\n");
+      QTest::qWait(3000);
+    }
+    if (argc > 3 && QByteArray(argv[3]) == "gnss") {
+      window.Form().PageControl1->setCurrentWidget(window.Form().tGNSS);
+      window.Form().cShow_GNSS->click();
+      if (!QTest::qWaitFor([&] { return window.Form().mMap->PointCount() == 1; }, 20000))
+        std::fprintf(stderr, "no valid fix reported\n");
+      // The tiles of the view, nearest to the centre first.
       QTest::qWait(3000);
     }
   }

@@ -387,6 +387,12 @@ void GatewayModel::SendState() { Emit(":state " + CloudStateText()); }
 
 void GatewayModel::SendGnss(Millis now) {
     const Millis sinceBoot = now - bootAt_;
+    // A receiver after power-up first knows nothing at all (every field empty),
+    // then the time without a fix, then its position.
+    if (sinceBoot < config_.gnssFixMs / 4) {
+        Emit(":gnss , , , ");
+        return;
+    }
     if (sinceBoot < config_.gnssFixMs) {
         Emit(":gnss " + UtcStamp() + ", 0.00000N, 0.00000E, 0 99.9 no fix");
         return;

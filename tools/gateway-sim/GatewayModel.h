@@ -13,6 +13,7 @@
 //   ":state <status word>,<Online|Offline>"
 //   ":get <number> <value>"
 //   ":gnss <hh:mm:ss dd/mm/yyyy>, <lat>N|S, <lon>E|W, <satellites> <hdop> valid|no fix"
+//                                        (":gnss , , , " in the first quarter of the time to fix)
 //   ":brg2gw ..."                        see BridgeField
 //   ":boot <id>,<firmware>"              after a restart
 //

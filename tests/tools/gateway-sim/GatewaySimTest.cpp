@@ -337,3 +337,21 @@ TEST(GatewaySim, ReplacesAStaleLinkButNeverAFile) {
     EXPECT_EQ(refused.WaitExit(), 1);
     EXPECT_TRUE(lstat(refused.LinkPath().c_str(), &st) == 0 && S_ISREG(st.st_mode));
 }
+
+// After power-up the receiver goes through every form a monitor must read:
+// all fields empty, then the time without a fix, then a valid fix.
+TEST(GatewaySim, GnssReportsGoFromEmptyThroughNoFixToValid) {
+    auto sim = StartSim({"--gnss-fix-ms", "2400"});
+    ASSERT_TRUE(sim->Send("%show_gnss 1"));
+    std::vector<std::string> forms;
+    while (forms.size() < 3) {
+        const auto line = sim->WaitFor(":gnss");
+        ASSERT_TRUE(line);
+        const std::string form = line->rfind(":gnss , , ,", 0) == 0 ? "empty"
+                                 : line->find("no fix") != std::string::npos ? "no fix"
+                                 : line->size() > 6 && line->substr(line->size() - 6) == " valid" ? "valid"
+                                                                                                   : *line;
+        if (forms.empty() || forms.back() != form) forms.push_back(form);
+    }
+    EXPECT_EQ(forms, (std::vector<std::string>{"empty", "no fix", "valid"}));
+}

@@ -1,0 +1,238 @@
+// The tile provider: cache, eviction, scheduling, retries, and downloads
+// against a tile server (tile-sim in-process) with its faults.
+#include <gtest/gtest.h>
+
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+#include <ctime>
+#include <memory>
+
+#include "TileFixtures.h"
+#include "TileServer.h"
+#include "map/MapTileProvider.h"
+#include "map/TileDiskCache.h"
+#include "map/TilePng.h"
+
+namespace {
+
+const std::string kBase = "http://tiles.test/";
+
+struct ProviderTest : ::testing::Test {
+  ManualClock clock;
+  ScriptedFetch fetch;
+  int loaded = 0;
+  std::unique_ptr<TMapTileProvider> provider = Make();
+
+  std::unique_ptr<TMapTileProvider> Make() {
+    TMapTileProviderOptions options;
+    options.fetch = fetch.Function();
+    options.noDiskCache = true;
+    auto made = std::make_unique<TMapTileProvider>(kBase, options);
+    made->OnTileLoaded = [this] { ++loaded; };
+    return made;
+  }
+  // Waits until the downloads in flight and those they start are done.
+  bool Settle() {
+    return WaitWithEvents([this] { return !provider->IsDownloading(); });
+  }
+  static std::string Url(int x, int y, int zoom = 14) { return TMapTileProvider::TileURL(kBase, x, y, static_cast<std::uint8_t>(zoom)); }
+};
+
+TEST(TileProviderUrl, BaseUrlRulesAndTileAddress) {
+  const struct {
+    const char* given;
+    const char* used;
+  } rows[] = {
+      {"https://maps.example/tiles", "https://maps.example/tiles/"},  // slash appended
+      {"http://127.0.0.1:8080/", "http://127.0.0.1:8080/"},          // taken as it is
+      {"ftp://maps.example/", kDefaultTileServer},                    // other scheme
+      {"HTTP://maps.example/", kDefaultTileServer},                   // the scheme is case-sensitive
+      {"", kDefaultTileServer},                                       // empty
+  };
+  for (const auto& row : rows) EXPECT_EQ(TMapTileProvider::NormalizedBaseURL(row.given), row.used) << row.given;
+  EXPECT_EQ(TMapTileProvider::TileURL("http://h/", 9773, 6671, 14), "http://h/14/9773/6671.png");
+  EXPECT_EQ(TMapTileProvider::TileURL("http://h/", 0, 0, 5), "http://h/5/0/0.png");
+}
+
+TEST_F(ProviderTest, TileAskedTwiceMakesOneEntryAndOneDownload) {
+  EXPECT_EQ(provider->GetTile(1, 2, 14, 0), nullptr);
+  EXPECT_EQ(provider->GetTile(1, 2, 14, 0), nullptr);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(provider->CacheCount(), 1);
+  EXPECT_EQ(fetch.Urls(), std::vector<std::string>{Url(1, 2)});
+  EXPECT_EQ(fetch.Agent(), "Qel MapBox v1.00");
+  const QImage* image = provider->GetTile(1, 2, 14, 0);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->size(), QSize(256, 256));
+  EXPECT_EQ(image->format(), QImage::Format_RGB32);
+  EXPECT_EQ(loaded, 1);
+}
+
+TEST_F(ProviderTest, MostUrgentTileIsFetchedFirstAndOneAtATime) {
+  // While the first download runs, the others only join the list.
+  provider->GetTile(0, 0, 14, 5);
+  provider->GetTile(1, 0, 14, 3);
+  provider->GetTile(2, 0, 14, 0);
+  provider->GetTile(3, 0, 14, 1);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 4; }));
+  EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(0, 0), Url(2, 0), Url(3, 0), Url(1, 0)}));
+}
+
+TEST_F(ProviderTest, SixtyFifthTileEvictsTheLeastRecentlyLookedUpAndFreesItsImage) {
+  const int imagesBefore = LiveDecodedImages();
+  for (int x = 0; x < kTileCacheSize; ++x) {
+    provider->GetTile(x, 0, 14, 0);
+    clock.AdvanceSeconds(1);
+  }
+  ASSERT_TRUE(WaitWithEvents([&] { return loaded == kTileCacheSize; }));
+  EXPECT_EQ(LiveDecodedImages() - imagesBefore, kTileCacheSize);
+  // Tile 0 is the oldest entry but was looked at just now; tile 1 was not.
+  for (int x = 0; x < kTileCacheSize; ++x) {
+    if (x == 1) continue;
+    clock.AdvanceSeconds(1);
+    ASSERT_NE(provider->GetTile(x, 0, 14, 0), nullptr);
+  }
+  clock.AdvanceSeconds(1);
+  provider->GetTile(100, 0, 14, 0);
+  EXPECT_EQ(provider->CacheCount(), kTileCacheSize);
+  EXPECT_EQ(LiveDecodedImages() - imagesBefore, kTileCacheSize - 1);
+  EXPECT_NE(provider->GetTile(0, 0, 14, 0), nullptr);
+  ASSERT_TRUE(Settle());
+  // Tile 1 is gone: asking again makes a new entry and a new download.
+  EXPECT_EQ(provider->GetTile(1, 0, 14, 0), nullptr);
+  ASSERT_TRUE(Settle());
+  const auto urls = fetch.Urls();
+  EXPECT_EQ(std::count(urls.begin(), urls.end(), Url(1, 0)), 2);
+}
+
+TEST_F(ProviderTest, FailedTileWaitsThreeMinutesWithWakeUpsEveryFewSeconds) {
+  fetch.Fail(Url(7, 7));
+  provider->GetTile(7, 7, 14, 0);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(loaded, 1);  // the owner hears of failures too
+  EXPECT_FALSE(provider->AnyTileLoaded());
+  // Asked for on every repaint: no new download inside the three minutes.
+  for (int second = 0; second < 180; second += 20) {
+    EXPECT_EQ(provider->GetTile(7, 7, 14, 0), nullptr);
+    provider->WakeUp();
+    // Minutes waited, rounded, plus five seconds.
+    EXPECT_EQ(provider->WakeUpDelayMs(), (5 + (second + 30) / 60) * 1000) << second;
+    clock.AdvanceSeconds(20);
+  }
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(fetch.Urls().size(), 1u);
+  clock.AdvanceSeconds(2);  // now past three minutes
+  provider->WakeUp();
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 2; }));
+  ASSERT_TRUE(Settle());
+}
+
+TEST_F(ProviderTest, AnyTileLoadedFollowsTheLoadedTiles) {
+  EXPECT_FALSE(provider->AnyTileLoaded());
+  provider->GetTile(0, 0, 14, 0);
+  ASSERT_TRUE(Settle());
+  EXPECT_TRUE(provider->AnyTileLoaded());
+  // 64 newer tiles that all fail push the only loaded one out.
+  fetch.FailAll(true);
+  for (int x = 1; x <= kTileCacheSize; ++x) {
+    clock.AdvanceSeconds(1);
+    provider->GetTile(x, 5, 14, 0);
+  }
+  EXPECT_FALSE(provider->AnyTileLoaded());
+  ASSERT_TRUE(Settle());
+}
+
+// --- against tile-sim ---
+
+struct ProviderOnServerTest : ::testing::Test {
+  tilesim::TileServer server{tilesim::ServerOptions{}};
+  QTemporaryDir cacheFolder;
+  int loaded = 0;
+
+  void SetUp() override { ASSERT_TRUE(server.Start()); }
+
+  std::unique_ptr<TMapTileProvider> Make(bool withDiskCache = false, TTileFetch fetch = {}) {
+    TMapTileProviderOptions options;
+    options.fetch = std::move(fetch);
+    options.noDiskCache = !withDiskCache;
+    if (withDiskCache) options.diskCache = std::make_shared<TTileDiskCache>(cacheFolder.path().toStdString());
+    auto made = std::make_unique<TMapTileProvider>(server.BaseUrl(), options);
+    made->OnTileLoaded = [this] { ++loaded; };
+    return made;
+  }
+  // Asks for the tile and waits for its download to end; its image or nullptr.
+  const QImage* Load(TMapTileProvider& provider, int x, int y) {
+    const int before = loaded;
+    if (const QImage* image = provider.GetTile(x, y, 14, 0)) return image;
+    EXPECT_TRUE(WaitWithEvents([&] { return loaded > before; }));
+    return provider.GetTile(x, y, 14, 0);
+  }
+};
+
+TEST_F(ProviderOnServerTest, GoodMissingAndCorruptTiles) {
+  server.SetFaults({*tilesim::ParseFaultRule("missing:14/5/*"), *tilesim::ParseFaultRule("corrupt:14/6/6")});
+  auto provider = Make();
+  const QImage* good = Load(*provider, 4, 6);
+  ASSERT_NE(good, nullptr);
+  // The tile-sim frame is dark grey; the inside is the tile's tint.
+  EXPECT_EQ(good->pixel(0, 0), qRgb(60, 60, 60));
+  EXPECT_EQ(server.LastUserAgent(), "Qel MapBox v1.00");
+  EXPECT_EQ(Load(*provider, 5, 6), nullptr);
+  EXPECT_EQ(Load(*provider, 6, 6), nullptr);
+  EXPECT_EQ(server.Requests("/14/6/6.png"), 1);
+}
+
+TEST_F(ProviderOnServerTest, DestroyedDuringAHangingDownloadWaitsNoLongerThanTheTimeLimit) {
+  server.SetFaults({*tilesim::ParseFaultRule("hang")});
+  // The real fetch with a short stall limit, so the case takes seconds, not twenty.
+  constexpr int kStallMs = 1500;
+  auto provider = Make(false, WebTileFetch(kTileConnectLimitMs, kStallMs));
+  provider->GetTile(3, 3, 14, 0);
+  ASSERT_TRUE(WaitWithEvents([&] { return server.TotalRequests() == 1; }));
+  QElapsedTimer timer;
+  timer.start();
+  provider.reset();
+  EXPECT_LT(timer.elapsed(), kStallMs + 3000);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(loaded, 0);
+}
+
+TEST_F(ProviderOnServerTest, DiskCacheShowsSeenTilesWithoutTheServer) {
+  {
+    auto provider = Make(true);
+    ASSERT_NE(Load(*provider, 10, 11), nullptr);
+  }
+  server.Stop();
+  auto provider = Make(true);
+  const QImage* image = Load(*provider, 10, 11);
+  ASSERT_NE(image, nullptr);
+  EXPECT_EQ(image->pixel(0, 0), qRgb(60, 60, 60));
+  EXPECT_EQ(Load(*provider, 10, 12), nullptr);  // never seen
+}
+
+TEST_F(ProviderOnServerTest, FreshTilesComeFromDiskAndExpiredOnesFromTheServer) {
+  {
+    auto provider = Make(true);
+    Load(*provider, 1, 1);  // no expiry header: fresh for days
+    server.SetMaxAge(0);
+    Load(*provider, 2, 2);  // expired as soon as stored
+  }
+  auto provider = Make(true);
+  ASSERT_NE(Load(*provider, 1, 1), nullptr);
+  ASSERT_NE(Load(*provider, 2, 2), nullptr);
+  EXPECT_EQ(server.Requests("/14/1/1.png"), 1);
+  EXPECT_EQ(server.Requests("/14/2/2.png"), 2);
+}
+
+TEST_F(ProviderOnServerTest, DamagedCacheFileIsDroppedNotShown) {
+  TTileDiskCache disk(cacheFolder.path().toStdString());
+  // A whole header but a broken picture, fresh for an hour.
+  ASSERT_TRUE(disk.Store(14, 3, 4, tilesim::Corrupted(TilePngBytes(14, 3, 4)), std::time(nullptr) + 3600));
+  server.SetFaults({*tilesim::ParseFaultRule("missing")});
+  auto provider = Make(true);
+  EXPECT_EQ(Load(*provider, 3, 4), nullptr);
+  EXPECT_FALSE(disk.Load(14, 3, 4).has_value());
+  EXPECT_EQ(server.Requests("/14/3/4.png"), 1);
+}
+
+}  // namespace
