@@ -17,11 +17,13 @@ bool HeaderValue(const std::string& line, const std::string& name, std::string& 
 
 TTileFetch WebTileFetch(std::int32_t connectLimitMs, std::int32_t stallLimitMs) {
   return [connectLimitMs, stallLimitMs](const std::string& url, const std::string& userAgent,
-                                        const std::atomic<bool>&) {
+                                        const std::atomic<bool>& cancelled) {
     TTileFetchResult result;
     TWebRequest request(url, userAgent);
     request.ConnectTimeoutMs = connectLimitMs;
     request.StallTimeoutMs = stallLimitMs;
+    // A provider going away gives the download up instead of waiting out its limits.
+    request.AbortFlag = &cancelled;
     result.received = request.Execute();
     result.statusCode = request.StatusCode;
     if (!result.received) return result;

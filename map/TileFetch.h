@@ -25,8 +25,8 @@ using TTileFetch =
 
 // Time limits of a tile request: the connection must stand within the first,
 // and a request during which nothing arrives for the second is given up. They
-// bound how long a dead server keeps a tile, and the closing of the map,
-// waiting: the web request cannot be interrupted from outside.
+// bound how long a dead server keeps a tile waiting; closing the map gives a
+// running download up at once through its cancel flag.
 inline constexpr std::int32_t kTileConnectLimitMs = 15000;
 inline constexpr std::int32_t kTileStallLimitMs = 20000;
 
