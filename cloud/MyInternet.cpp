@@ -1,0 +1,376 @@
+#include "MyInternet.h"
+
+#include "CurlSession.h"
+#include "support/MyConvert.h"
+#include "support/MyFunctions.h"
+
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <mutex>
+
+namespace {
+
+// The body reaches callers, and their progress handlers, in pieces of at most this size.
+constexpr std::size_t kChunkBytes = 20480;
+
+bool StartsWith(const std::string& text, const char* prefix) { return text.rfind(prefix, 0) == 0; }
+
+// Digits only, within 32 bits; anything else gives 0.
+std::int32_t PlainDecimal(const std::string& text) {
+  if (text.empty() || !IsAllDigits(text)) return 0;
+  long long value = 0;
+  for (char c : text) {
+    value = value * 10 + (c - '0');
+    if (value > INT32_MAX) return 0;
+  }
+  return static_cast<std::int32_t>(value);
+}
+
+std::mutex busyHookMutex;
+std::function<void(bool)> busyHook;
+
+void SignalBusy(bool busy) {
+  std::function<void(bool)> hook;
+  {
+    std::lock_guard lock(busyHookMutex);
+    hook = busyHook;
+  }
+  if (hook) hook(busy);
+}
+
+// The extra header lines with the add-or-replace rule: a later line replaces an earlier
+// one of the same name (names compared without regard to case).
+std::vector<std::string> HeaderBlockLines(const std::string& block) {
+  std::vector<std::string> lines;
+  std::size_t start = 0;
+  while (start < block.size()) {
+    std::size_t end = block.find("\r\n", start);
+    if (end == std::string::npos) end = block.size();
+    std::string line = block.substr(start, end - start);
+    start = end + 2;
+    if (line.empty()) continue;
+    const std::string name = LowerText(line.substr(0, line.find(':')));
+    auto same = std::find_if(lines.begin(), lines.end(), [&](const std::string& held) {
+      return LowerText(held.substr(0, held.find(':'))) == name;
+    });
+    if (same != lines.end())
+      *same = line;
+    else
+      lines.push_back(line);
+  }
+  return lines;
+}
+
+bool HasHeader(const std::vector<std::string>& lines, const std::string& lowerName) {
+  return std::any_of(lines.begin(), lines.end(), [&](const std::string& line) {
+    return LowerText(line.substr(0, line.find(':'))) == lowerName;
+  });
+}
+
+struct TSlistDeleter {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using TSlist = std::unique_ptr<curl_slist, TSlistDeleter>;
+
+}  // namespace
+
+TURLInfo ParseURL(const std::string& url) {
+  TURLInfo info;
+  std::string rest = url;
+  if (StartsWith(rest, "http://")) {
+    info.Port = 80;
+    rest.erase(0, 7);
+  } else if (StartsWith(rest, "https://")) {
+    info.Secure = true;
+    info.Port = 443;
+    rest.erase(0, 8);
+  }
+
+  const std::size_t slash = rest.find('/');
+  const std::string authority = rest.substr(0, slash);
+  rest = slash == std::string::npos ? std::string() : rest.substr(slash + 1);
+
+  std::string hostPart = authority;
+  const std::size_t at = authority.find('@');
+  if (at != std::string::npos) {
+    const std::string userPart = authority.substr(0, at);
+    const std::size_t colon = userPart.find(':');
+    info.User = userPart.substr(0, colon);
+    if (colon != std::string::npos) info.Password = userPart.substr(colon + 1);
+    hostPart = authority.substr(at + 1);
+  }
+  const std::size_t colon = hostPart.find(':');
+  info.Host = hostPart.substr(0, colon);
+  if (colon != std::string::npos && colon + 1 < hostPart.size())
+    info.Port = PlainDecimal(hostPart.substr(colon + 1));
+
+  std::string pathText = rest;
+  if (const std::size_t question = rest.find('?'); question != std::string::npos) {
+    pathText = rest.substr(0, question);
+    const std::string after = rest.substr(question + 1);
+    const std::size_t hash = after.find('#');
+    info.Query = after.substr(0, hash);
+    if (hash != std::string::npos) info.Fragment = after.substr(hash + 1);
+  } else if (const std::size_t hash = rest.find('#'); hash != std::string::npos) {
+    pathText = rest.substr(0, hash);
+    info.Fragment = rest.substr(hash + 1);
+  }
+
+  if (pathText.empty()) {
+    info.Path = "/";
+  } else if (pathText.back() == '/') {
+    info.Path = "/" + pathText;
+  } else {
+    const std::size_t last = pathText.rfind('/');
+    info.Path = "/" + (last == std::string::npos ? std::string() : pathText.substr(0, last + 1));
+    info.Document = last == std::string::npos ? pathText : pathText.substr(last + 1);
+  }
+  return info;
+}
+
+const char* WebVerbText(std::uint8_t verb) {
+  static constexpr const char* kVerbs[] = {"GET", "POST", "HEAD", "PUT", "DELETE", "PATCH"};
+  const unsigned code = verb % 128u;
+  return code < std::size(kVerbs) ? kVerbs[code] : "GET";
+}
+
+// The libcurl side of one Execute: callbacks and the stall watch.
+struct TWebTransfer {
+  TWebRequest& request;
+  std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
+  curl_off_t lastBytes = 0;
+  bool stalled = false;
+  bool aborted = false;
+
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    auto& transfer = *static_cast<TWebTransfer*>(self);
+    std::string line(data, size * count);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    transfer.request.TakeHeaderLine(line);
+    return size * count;
+  }
+
+  static size_t OnBody(char* data, size_t size, size_t count, void* self) {
+    static_cast<TWebTransfer*>(self)->request.TakeBody(data, size * count);
+    return size * count;
+  }
+
+  // libcurl calls this about once a second even while nothing moves.
+  static int OnTick(void* self, curl_off_t, curl_off_t downloaded, curl_off_t, curl_off_t uploaded) {
+    auto& transfer = *static_cast<TWebTransfer*>(self);
+    if (transfer.request.AbortFlag && transfer.request.AbortFlag->load()) {
+      transfer.aborted = true;
+      return 1;
+    }
+    const auto now = std::chrono::steady_clock::now();
+    if (downloaded + uploaded != transfer.lastBytes) {
+      transfer.lastBytes = downloaded + uploaded;
+      transfer.lastActivity = now;
+      return 0;
+    }
+    const auto idleMs =
+        std::chrono::duration_cast<std::chrono::milliseconds>(now - transfer.lastActivity).count();
+    transfer.stalled = idleMs >= transfer.request.StallTimeoutMs;
+    return transfer.stalled ? 1 : 0;
+  }
+};
+
+TWebRequest::TWebRequest(const std::string& url, const std::string& userAgent)
+    : URL(ParseURL(url)), UserAgent(userAgent.empty() ? kDefaultUserAgent : userAgent) {}
+
+TWebRequest::~TWebRequest() = default;
+
+void TWebRequest::SetHeaders(const std::string& headers) {
+  Headers = headers.empty() ? std::string() : headers + "\r\n";
+}
+
+void TWebRequest::SetContent(const std::string& body, const std::string& contentType) {
+  Content = body;
+  ContentType = contentType;
+}
+
+void TWebRequest::ClearResponse() {
+  Response.clear();
+  RawHeaders.clear();
+  HeaderLines.clear();
+  ResponseContentType.clear();
+  LastModified.clear();
+  EffectiveURL.clear();
+  StatusCode = 0;
+  ContentLength = 0;
+  LastError = 0;
+  LastErrorText.clear();
+  headersComplete_ = false;
+}
+
+void TWebRequest::TakeHeaderLine(const std::string& line) {
+  // Every answer (an interim 100, each redirect) starts with its status line; only the
+  // last one's headers describe the body.
+  if (StartsWith(line, "HTTP/")) {
+    RawHeaders.clear();
+    HeaderLines.clear();
+    ResponseContentType.clear();
+    LastModified.clear();
+    ContentLength = 0;
+    headersComplete_ = false;
+  }
+  RawHeaders += line;
+  RawHeaders += '\0';
+  HeaderLines.push_back(line);
+  if (line.empty()) {
+    // The closing NUL of the block is a piece of its own, as splitting the block gives.
+    HeaderLines.emplace_back();
+    headersComplete_ = true;
+    return;
+  }
+  const std::size_t separator = line.find(": ");
+  if (separator == std::string::npos) return;
+  const std::string name = LowerText(line.substr(0, separator));
+  const std::string value = line.substr(separator + 2);
+  if (name == "last-modified")
+    LastModified = value;
+  else if (name == "content-type")
+    ResponseContentType = value;
+  else if (name == "content-length")
+    ContentLength = TextToInt(value, 0);
+}
+
+void TWebRequest::TakeBody(const char* data, std::size_t size) {
+  while (size > 0) {
+    const std::size_t piece = std::min(size, kChunkBytes);
+    Response.append(data, piece);
+    data += piece;
+    size -= piece;
+    if (OnProgress) OnProgress(*this, static_cast<std::int64_t>(Response.size()), ContentLength);
+  }
+}
+
+bool TWebRequest::Execute() {
+  ClearResponse();
+  if (UserAgent.empty()) UserAgent = kDefaultUserAgent;
+
+  cloud_detail::TCurlHandle handle = cloud_detail::BorrowCurlHandle();
+  if (!handle) return false;
+  CURL* curl = handle.get();
+  SignalBusy(true);
+
+  const std::uint8_t verb = Verb % 128u;
+  std::string objectName = URL.Path + URL.Document;
+  if (!URL.Query.empty()) objectName += "?" + URL.Query;
+  const bool defaultPort = URL.Port == 0 || URL.Port == (URL.Secure ? 443 : 80);
+  const std::string target = std::string(URL.Secure ? "https://" : "http://") + URL.Host +
+                             (defaultPort ? std::string() : ":" + std::to_string(URL.Port)) +
+                             objectName;
+
+  std::string block = Headers;
+  if (!Content.empty() && !ContentType.empty()) block += "Content-Type: " + ContentType + "\r\n";
+  std::vector<std::string> lines = HeaderBlockLines(block);
+  // libcurl would add a form content type to every body and ask large ones to wait for
+  // a "100 Continue"; neither belongs to the request the caller built.
+  if (!HasHeader(lines, "content-type")) lines.push_back("Content-Type:");
+  if (!HasHeader(lines, "expect")) lines.push_back("Expect:");
+  TSlist headerList;
+  for (const std::string& line : lines) {
+    curl_slist* grown = curl_slist_append(headerList.get(), line.c_str());
+    if (!grown) break;
+    (void)headerList.release();
+    headerList.reset(grown);
+  }
+
+  TWebTransfer transfer{*this};
+  std::string trustFile;
+  curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
+  curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
+  curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, UserAgent.c_str());
+  if (!URL.User.empty()) curl_easy_setopt(curl, CURLOPT_USERNAME, URL.User.c_str());
+  if (!URL.Password.empty()) curl_easy_setopt(curl, CURLOPT_PASSWORD, URL.Password.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList.get());
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, FollowRedirects ? 1L : 0L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, VerifyCertificate ? 1L : 0L);
+  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, VerifyCertificate ? 2L : 0L);
+  cloud_detail::ApplyTrust(curl, trustFile);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeoutMs));
+  curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kChunkBytes));
+  curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TWebTransfer::OnHeader);
+  curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &TWebTransfer::OnBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
+  curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &TWebTransfer::OnTick);
+  curl_easy_setopt(curl, CURLOPT_XFERINFODATA, &transfer);
+
+  const bool hasBody = !Content.empty();
+  auto sendBody = [&] {
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Content.size()));
+    curl_easy_setopt(curl, CURLOPT_POSTFIELDS, Content.data());
+  };
+  switch (verb) {
+    case wvPOST:
+      // Plain POST (no custom verb) so that a 303 turns the follow-up into a GET.
+      sendBody();
+      break;
+    case wvHEAD:
+      curl_easy_setopt(curl, CURLOPT_NOBODY, 1L);
+      break;
+    case wvPUT:
+    case wvPATCH:
+    case wvDELETE:
+      if (hasBody || verb != wvDELETE) sendBody();
+      curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, WebVerbText(verb));
+      break;
+    default:
+      if (hasBody) {
+        sendBody();
+        curl_easy_setopt(curl, CURLOPT_CUSTOMREQUEST, "GET");
+      } else {
+        curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+      }
+      break;
+  }
+
+  const CURLcode result = curl_easy_perform(curl);
+
+  long status = 0;
+  if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
+    StatusCode = static_cast<std::int32_t>(status);
+  char* effective = nullptr;
+  if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
+    EffectiveURL = effective;
+  if (result != CURLE_OK) {
+    long osError = 0;
+    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+    if (transfer.aborted) {
+      LastError = ECANCELED;
+      LastErrorText = "given up";
+    } else if (transfer.stalled) {
+      LastError = ETIMEDOUT;
+      LastErrorText = "no data for " + std::to_string(StallTimeoutMs / 1000) + " s";
+    } else {
+      LastError = osError != 0 ? static_cast<std::int32_t>(osError) : 12000 + static_cast<std::int32_t>(result);
+      LastErrorText = curl_easy_strerror(result);
+    }
+  }
+  cloud_detail::ReturnCurlHandle(std::move(handle));
+  SignalBusy(false);
+  return result == CURLE_OK;
+}
+
+std::string WebGetText(const std::string& url, const std::string& userAgent) {
+  TWebRequest request(url, userAgent);
+  return request.Execute() ? request.Response : std::string();
+}
+
+void SetWebBusyHook(std::function<void(bool busy)> hook) {
+  std::lock_guard lock(busyHookMutex);
+  busyHook = std::move(hook);
+}

@@ -1,0 +1,19 @@
+#pragma once
+// Faults that the simulator plays on request, so that tests and trainees see how the
+// monitor copes with a slow, dead or broken cloud.
+
+#include <string>
+
+namespace cloudsim {
+
+enum class FaultKind { None, Slow, Hang, Garbage, Status, Drop };
+
+struct Fault {
+    FaultKind kind = FaultKind::None;
+    int value = 0;  // milliseconds for Slow, the status for Status
+};
+
+// "none", "slow=MS", "hang", "garbage", "status=CODE" (100-599), "drop".
+bool ParseFault(const std::string& text, Fault& fault);
+
+} // namespace cloudsim
