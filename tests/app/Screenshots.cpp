@@ -1,10 +1,12 @@
 // Development aid, not a test: grabs the main window with each visible tab
 // selected into PNG files, to check the layout for clipped captions.
-//   window_screenshots <output folder> [open [bridges]]
+//   window_screenshots <output folder> [open [bridges | cloud]]
 // With "open", the selected port is opened first and the gateway given a few
 // seconds to report, so the displays show values. With "bridges" as well,
 // "Monitor bridges" is ticked and the grid given time to fill (up to 15 s for
-// a bridge with its version, then a few seconds more for the others).
+// a bridge with its version, then a few seconds more for the others). With
+// "cloud" instead, the gateway is registered to the selected account and its
+// cloud record read ("Register GW", then "Read" and its display 1500 ms later).
 // Runs on whatever platform QT_QPA_PLATFORM names (offscreen or xcb).
 #include <QApplication>
 #include <QDir>
@@ -44,6 +46,12 @@ int main(int argc, char** argv) {
           15000);
       if (!versionShown) std::fprintf(stderr, "no bridge reported its version\n");
       QTest::qWait(3000);
+    }
+    if (argc > 3 && QByteArray(argv[3]) == "cloud") {
+      window.Form().bCloud_RegisterGW->click();
+      window.Form().bCloud_GetGW1->click();
+      QTest::qWaitFor([&window] { return !window.tAutoDisplayGWInfo.isActive(); }, 10000);
+      QTest::qWait(200);
     }
   }
   QTabWidget* tabs = window.Form().PageControl1;

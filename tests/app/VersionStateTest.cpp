@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <cmath>
 
+#include "CloudSimProcess.h"
 #include "FOvMonitor.h"
 #include "cloud/MyThread_Web.h"
 #include "cloud/VersionCheck.h"
@@ -40,6 +41,8 @@ struct VersionStateTest : ::testing::Test {
     window.reset();
     WaitForChecks();
     SetNowOverride({});
+    // As the test program set it up: checks never leave this machine.
+    settings.WriteString("Endpoints", kVersionHostValue, "127.0.0.1:1");
   }
   void Start() { window = std::make_unique<TFOvMonitor>(); }
   static void WaitForChecks() { EXPECT_TRUE(QTest::qWaitFor([] { return TAsyncWebRequest::Running() == 0; }, 30000)); }
@@ -132,6 +135,21 @@ TEST_F(VersionStateTest, AnswerShowsTheNewerVersionAndAClickOpensTheDownload) {
   ASSERT_EQ(browser.opened.size(), 1);
   EXPECT_EQ(browser.opened[0].toString(), "https://127.0.0.1:1/files/OrvaneMonitor.zip");
   EXPECT_EQ(CheckDay(), 46099);
+}
+
+// The whole road: the check at start fetches the version file from the
+// simulated maker's server on a worker thread, and the answer lights the panel
+// in the GUI thread. The published text ends in a line break, as files do.
+TEST_F(VersionStateTest, CheckAtStartFetchesThePublishedVersion) {
+  CloudSimProcess sim({"--published-version", "2.0.0.0\n"});
+  ASSERT_TRUE(sim.IsRunning());
+  sim.TrustCertificate();
+  settings.WriteString("Endpoints", kVersionHostValue, sim.Host());
+  Start();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Panel()->Caption() == "Newer version is available"; }, 20000))
+      << Panel()->Caption();
+  EXPECT_EQ(settings.ReadString({}, kVersionAvailableValue, {}), "2.0.0.0\n");
+  EXPECT_EQ(Panel()->LedType(), ltOn);
 }
 
 }  // namespace
