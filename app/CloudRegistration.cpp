@@ -213,7 +213,7 @@ void TFOvMonitor::lCloud_AccountIDDblClick() {
 }
 
 void TFOvMonitor::cCloud_RegisterGWClick() {
-  Settings->WriteInteger({}, "Auto register", ui->cCloud_RegisterGW->isChecked() ? 1 : 0);
+  Settings->WriteInteger({}, kAutoRegisterValue, ui->cCloud_RegisterGW->isChecked() ? 1 : 0);
 }
 
 void TFOvMonitor::vGWIDDblClick() { CustomGatewayID(); }

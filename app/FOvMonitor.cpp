@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "BridgeMonitor.h"
+#include "cloud/GatewayCloud.h"
 #include "cloud/OrvaneApi.h"
 #include "db/MonitorSchema.h"
 #include "db/MySQLite.h"
@@ -201,7 +202,7 @@ void TFOvMonitor::FormCreate() {
   // 8-9. The accounts from the settings, and the last selected one.
   StartUpCloudAccounts();
   // 10.
-  ui->cCloud_RegisterGW->setChecked(Settings->ReadInteger({}, "Auto register", 0) > 0);
+  ui->cCloud_RegisterGW->setChecked(Settings->ReadInteger({}, kAutoRegisterValue, 0) > 0);
   // 11. The command queue starts empty.
   CommandQueue.clear();
   // 12.

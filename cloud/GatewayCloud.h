@@ -8,6 +8,10 @@
 #include <optional>
 #include <string>
 
+// The settings value of the "Auto register" box: 1 ticked, 0 not; read as
+// ticked when above 0.
+inline constexpr const char* kAutoRegisterValue = "Auto register";
+
 // Exactly 18 characters beginning with "QEL" (case-sensitive). Cloud
 // operations given any other ID do nothing.
 bool IsGatewayID(const std::string& id);

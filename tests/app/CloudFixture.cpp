@@ -3,12 +3,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "cloud/GatewayCloud.h"
+
 namespace {
 
 void ForgetCloudSettings() {
   TRegIniExtended settings;
   for (const std::string& name : settings.ReadSection(kAccountsSection)) settings.DeleteKey(kAccountsSection, name);
-  for (const char* name : {kAccountIdValue, kLegacyAccountKeyValue, "Auto register"}) settings.DeleteKey({}, name);
+  for (const char* name : {kAccountIdValue, kLegacyAccountKeyValue, kAutoRegisterValue}) settings.DeleteKey({}, name);
 }
 
 }  // namespace

@@ -11,6 +11,7 @@
 #include "CloudFixture.h"
 #include "CloudSimProcess.h"
 #include "WindowFixture.h"
+#include "cloud/GatewayCloud.h"
 #include "cloud/MyCrypt.h"
 #include "cloud/MyInternet.h"
 #include "cloud/MyJSON.h"
@@ -262,7 +263,7 @@ TEST_F(CloudRegistration, AutoRegisterIsSavedAndRestored) {
   StartWithAccount();
   EXPECT_FALSE(ui().cCloud_RegisterGW->isChecked());
   ui().cCloud_RegisterGW->click();
-  EXPECT_EQ(TRegIniExtended().ReadInteger({}, "Auto register", -1), 1);
+  EXPECT_EQ(TRegIniExtended().ReadInteger({}, kAutoRegisterValue, -1), 1);
   Connect();
   EXPECT_EQ(Status(), " Register: OK");
 
@@ -270,7 +271,7 @@ TEST_F(CloudRegistration, AutoRegisterIsSavedAndRestored) {
   MakeWindow();
   EXPECT_TRUE(ui().cCloud_RegisterGW->isChecked());
   ui().cCloud_RegisterGW->click();
-  EXPECT_EQ(TRegIniExtended().ReadInteger({}, "Auto register", -1), 0);
+  EXPECT_EQ(TRegIniExtended().ReadInteger({}, kAutoRegisterValue, -1), 0);
 }
 
 #ifdef GATEWAY_SIM
@@ -279,7 +280,7 @@ TEST_F(CloudRegistration, AutoRegisterIsSavedAndRestored) {
 TEST_F(CloudRegistration, AutoRegistrationAfterInfoFromTheGateway) {
   SimulatedGateway gateway({"--gateway-id", QString::fromStdString(kGateway)});
   ASSERT_TRUE(gateway.Started());
-  TRegIniExtended().WriteInteger({}, "Auto register", 1);
+  TRegIniExtended().WriteInteger({}, kAutoRegisterValue, 1);
   StartWithAccount();
   ASSERT_TRUE(ui().cCloud_RegisterGW->isChecked());
   OpenCom1(*window);
