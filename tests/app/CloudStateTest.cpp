@@ -60,11 +60,4 @@ TEST_F(CloudStateTest, EveryLevelOnTheSixLamps) {
   }
 }
 
-TEST_F(CloudStateTest, TheStatusWordIsShownTrimmed) {
-  window->ShowCloudState(" reg. pending ,x");
-  EXPECT_EQ(ui.vGWStatus->Caption(), "reg. pending");
-  window->ShowCloudState("");
-  EXPECT_EQ(ui.vGWStatus->Caption(), "");
-}
-
 }  // namespace

@@ -22,13 +22,6 @@ TEST(AccountRecord, TwoSavesDifferButBothDecodeToTheAccount) {
   }
 }
 
-TEST(AccountRecord, EmptyTextsSurvive) {
-  const TOvAccount sparse{"id", "", "", "", ""};
-  TOvAccount decoded{"x", "x", "x", "x", "x"};
-  ASSERT_TRUE(DeserializeAccount(SerializeAccount(sparse), decoded));
-  EXPECT_EQ(decoded, sparse);
-}
-
 TEST(AccountRecord, AnyAlteredByteOfTheLast32IsRejected) {
   const std::string stored = SerializeAccount(kAccount);
   ASSERT_GE(stored.size(), 48u);
