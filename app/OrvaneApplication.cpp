@@ -1,7 +1,9 @@
 #include "OrvaneApplication.h"
 
 #include <QMessageBox>
+#include <QThread>
 
+#include "cloud/MyInternet.h"
 #include "serial/AfSafeSync.h"
 #include "widgets/QtText.h"
 
@@ -14,9 +16,21 @@ TOrvaneApplication::TOrvaneApplication(int& argc, char** argv) : QApplication(ar
     QMessageBox::critical(activeWindow(), applicationDisplayName(), ToQString(message));
   };
   AfSafeSync::SetExceptionHandler([this](std::exception_ptr error) { ReportException(std::move(error)); });
+  // A request made on the GUI thread holds the window until it ends: say so with the
+  // busy cursor. Requests of worker threads (map tiles, version check) leave it alone.
+  SetWebBusyHook([](bool busy) {
+    if (QThread::currentThread() != QCoreApplication::instance()->thread()) return;
+    if (busy)
+      QApplication::setOverrideCursor(Qt::WaitCursor);
+    else
+      QApplication::restoreOverrideCursor();
+  });
 }
 
-TOrvaneApplication::~TOrvaneApplication() { AfSafeSync::SetExceptionHandler(nullptr); }
+TOrvaneApplication::~TOrvaneApplication() {
+  SetWebBusyHook({});
+  AfSafeSync::SetExceptionHandler(nullptr);
+}
 
 void TOrvaneApplication::ReportException(std::exception_ptr error) {
   if (!error) return;

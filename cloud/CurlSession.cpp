@@ -59,7 +59,9 @@ void ApplyTrust(CURL* handle, std::string& fileName) {
   // libcurl may keep one parsed store for later connections; the step below adds to the
   // store it is given, so a kept store would go on trusting a file after the variable
   // was cleared.
+#if LIBCURL_VERSION_NUM >= 0x075700  // the store is kept only from libcurl 7.87 on
   curl_easy_setopt(handle, CURLOPT_CA_CACHE_TIMEOUT, 0L);
+#endif
   const char* file = std::getenv("ORVANE_CA_FILE");
   if (!file || !*file) return;
   fileName = file;

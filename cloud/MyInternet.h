@@ -84,7 +84,8 @@ public:
   bool FollowRedirects = true;
   // Time limits in milliseconds. A dead server must never hold the window for long:
   // the connection (TLS handshake included) must stand within ConnectTimeoutMs, and the
-  // request is given up when nothing at all arrives for StallTimeoutMs (whole seconds).
+  // request is given up when nothing at all arrives for StallTimeoutMs (checked about
+  // once a second).
   std::int32_t ConnectTimeoutMs = 15000;
   std::int32_t StallTimeoutMs = 20000;
   // When set, another thread may store true to give the request up; Execute then

@@ -1,16 +1,19 @@
 #!/usr/bin/env bash
-# The README's run command: the monitor against a simulated gateway.
+# The README's run command: the monitor against a simulated gateway and a simulated cloud.
 #
 #   scripts/run.sh [gateway-sim options]      e.g. scripts/run.sh --bridges 12 --sim locked
 #
-# Installs and builds (scripts/setup.sh), starts gateway-sim on a pseudo-terminal, writes
-# a temporary settings hive in which COM1 is the simulator's link, and starts the monitor
-# on it: under the user's display, under xvfb-run when there is none, or on Qt's offscreen
+# Installs and builds (scripts/setup.sh), starts gateway-sim on a pseudo-terminal and
+# cloud-sim on a free loopback port, writes a temporary settings hive in which COM1 is the
+# gateway simulator's link and every cloud server and the version host are the cloud
+# simulator, and starts the monitor on it (trusting the cloud simulator's certificate):
+# under the user's display, under xvfb-run when there is none, or on Qt's offscreen
 # platform when ORVANE_HEADLESS=1. Open COM1 in the window to talk to the gateway. The
-# simulator and the temporary folder go when the monitor exits (or on Ctrl-C).
+# simulators and the temporary folder go when the monitor exits (or on Ctrl-C).
 #
 # Environment: ORVANE_BUILD_DIR (default build/), ORVANE_SKIP_SETUP=1 to reuse a build,
-# ORVANE_HEADLESS=1 as above. The simulator's own messages are in its folder's sim.err.
+# ORVANE_HEADLESS=1 as above. The simulators' own messages are in the temporary folder's
+# sim.err and cloud.err.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -22,8 +25,9 @@ if [ "${ORVANE_SKIP_SETUP:-0}" != 1 ]; then
 fi
 
 sim="$build_dir/tools/gateway-sim/gateway-sim"
+cloud_sim="$build_dir/tools/cloud-sim/cloud-sim"
 monitor="$build_dir/app/orvane-monitor"
-for program in "$sim" "$monitor"; do
+for program in "$sim" "$cloud_sim" "$monitor"; do
   if [ ! -x "$program" ]; then
     echo "run: $program was not built" >&2
     exit 1
@@ -32,6 +36,7 @@ done
 
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-demo.XXXXXX")
 sim_pid=
+cloud_pid=
 monitor_pid=
 cleanup() {
   # The monitor runs as a job of its own: its whole group goes (xvfb-run and Xvfb too).
@@ -39,10 +44,12 @@ cleanup() {
     kill -TERM -- "-$monitor_pid" 2>/dev/null || kill -TERM "$monitor_pid" 2>/dev/null || true
     wait "$monitor_pid" 2>/dev/null || true
   fi
-  if [ -n "$sim_pid" ] && kill -0 "$sim_pid" 2>/dev/null; then
-    kill -TERM "$sim_pid" 2>/dev/null || true
-    wait "$sim_pid" 2>/dev/null || true
-  fi
+  for pid in "$sim_pid" "$cloud_pid"; do
+    if [ -n "$pid" ] && kill -0 "$pid" 2>/dev/null; then
+      kill -TERM "$pid" 2>/dev/null || true
+      wait "$pid" 2>/dev/null || true
+    fi
+  done
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -67,6 +74,29 @@ if [ ! -s "$work/sim.out" ]; then
   exit 1
 fi
 
+# The cloud simulator prints its port and its certificate once it listens. It publishes a
+# version other than the monitor's own, so the version lamp has something to show.
+"$cloud_sim" --port 0 --cert-dir "$work/cloud-sim" --published-version "${ORVANE_DEMO_PUBLISHED_VERSION:-1.26.0.0}" \
+  >"$work/cloud.out" 2>"$work/cloud.err" &
+cloud_pid=$!
+for _ in $(seq 1 200); do
+  grep -q '^certificate ' "$work/cloud.out" 2>/dev/null && break
+  if ! kill -0 "$cloud_pid" 2>/dev/null; then
+    echo "run: cloud-sim did not start:" >&2
+    cat "$work/cloud.err" >&2
+    exit 1
+  fi
+  sleep 0.05
+done
+cloud_port=$(sed -n 's/^port //p' "$work/cloud.out")
+cloud_certificate=$(sed -n 's/^certificate //p' "$work/cloud.out")
+if [ -z "$cloud_port" ] || [ -z "$cloud_certificate" ]; then
+  echo "run: cloud-sim did not publish its port" >&2
+  exit 1
+fi
+export ORVANE_CA_FILE=$cloud_certificate
+cloud_host="127.0.0.1:$cloud_port"
+
 # A settings hive of its own, so the demo never touches the user's settings.
 export ORVANE_SETTINGS_DIR="$work/settings"
 mkdir -m 700 "$ORVANE_SETTINGS_DIR"
@@ -76,14 +106,22 @@ hive_link=${hive_link//\"/\\\"}
   umask 077
   cat >"$ORVANE_SETTINGS_DIR/settings.reg" <<HIVE
 ORVANE SETTINGS HIVE 1
-; Demo settings written by scripts/run.sh: COM1 is the simulated gateway.
+; Demo settings written by scripts/run.sh: COM1 is the simulated gateway, every cloud
+; server and the version host are the simulated cloud.
 
 [Software\\Qel\\Orvane Monitor\\Ports]
 "COM1"="$hive_link"
+
+[Software\\Qel\\Orvane Monitor\\Endpoints]
+"aws-prod-cloud"="$cloud_host"
+"aws-test-cloud"="$cloud_host"
+"aws-dev-cloud"="$cloud_host"
+"Version host"="$cloud_host"
 HIVE
 )
 
 echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); open COM1 in the window"
+echo "run: simulated cloud on https://$cloud_host (account qel-demo, key T3J2YW5lRGVtb0tleTIwMjY=)"
 
 # Started in the background and waited for, so that INT and TERM reach the traps at once
 # (bash holds traps back while a foreground child runs); job control gives it its own group.

@@ -9,24 +9,24 @@
 #include <vector>
 
 class ConnectProxy {
-public:
-    ConnectProxy();
-    ~ConnectProxy();
-    ConnectProxy(const ConnectProxy&) = delete;
-    ConnectProxy& operator=(const ConnectProxy&) = delete;
+ public:
+  ConnectProxy();
+  ~ConnectProxy();
+  ConnectProxy(const ConnectProxy&) = delete;
+  ConnectProxy& operator=(const ConnectProxy&) = delete;
 
-    int Port() const { return port_; }
-    // The "host:port" of every CONNECT received so far.
-    std::vector<std::string> Targets();
+  int Port() const { return port_; }
+  // The "host:port" of every CONNECT received so far.
+  std::vector<std::string> Targets();
 
-private:
-    void Serve();
-    void Relay(int client);
+ private:
+  void Serve();
+  void Relay(int client);
 
-    int listener_ = -1;
-    int port_ = 0;
-    std::atomic<bool> stopping_{false};
-    std::mutex mutex_;
-    std::vector<std::string> targets_;
-    std::thread thread_;
+  int listener_ = -1;
+  int port_ = 0;
+  std::atomic<bool> stopping_{false};
+  std::mutex mutex_;
+  std::vector<std::string> targets_;
+  std::thread thread_;
 };

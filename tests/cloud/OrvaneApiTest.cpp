@@ -17,243 +17,243 @@ constexpr const char* kKey = "S2V5T25lLTAxMjM0NTY3";
 constexpr const char* kGateway = "QEL100000000000001";
 
 CloudSimProcess& Sim() {
-    static CloudSimProcess sim({"--account", std::string(kOwner) + ":" + kKey, "--account", "owner-2:S2V5VHdv",
-                                "--gateway", std::string(kOwner) + ":" + kGateway});
-    static const bool trusted = (sim.TrustCertificate(), true);
-    (void)trusted;
-    return sim;
+  static CloudSimProcess sim({"--account", std::string(kOwner) + ":" + kKey, "--account", "owner-2:S2V5VHdv",
+                              "--gateway", std::string(kOwner) + ":" + kGateway});
+  static const bool trusted = (sim.TrustCertificate(), true);
+  (void)trusted;
+  return sim;
 }
 
 struct Received {
-    std::string method, target, authorization, contentType, userAgent, body;
+  std::string method, target, authorization, contentType, userAgent, body;
 };
 
 // The API requests the simulator received since the last ClearJournal.
 std::vector<Received> Journal() {
-    const TMyJSON list(TMyJSON(WebGetText(Sim().Url("/sim/journal"))).RawValue("data"));
-    std::vector<Received> requests;
-    for (int i = 0; i < list.Count(); ++i) {
-        const TMyJSON entry(list.RawValue(i));
-        const TMyJSON headers(entry.RawValue("headers"));
-        requests.push_back({entry.Value("method").ToString(), entry.Value("target").ToString(),
-                            headers.Value("Authorization").ToString(), headers.Value("Content-Type").ToString(),
-                            headers.Value("User-Agent").ToString(), entry.Value("body").ToString()});
-    }
-    return requests;
+  const TMyJSON list(TMyJSON(WebGetText(Sim().Url("/sim/journal"))).RawValue("data"));
+  std::vector<Received> requests;
+  for (int i = 0; i < list.Count(); ++i) {
+    const TMyJSON entry(list.RawValue(i));
+    const TMyJSON headers(entry.RawValue("headers"));
+    requests.push_back({entry.Value("method").ToString(), entry.Value("target").ToString(),
+                        headers.Value("Authorization").ToString(), headers.Value("Content-Type").ToString(),
+                        headers.Value("User-Agent").ToString(), entry.Value("body").ToString()});
+  }
+  return requests;
 }
 
 int TokenRequests() {
-    int count = 0;
-    for (const Received& r : Journal()) count += r.target == "/v1/auth/token/api" ? 1 : 0;
-    return count;
+  int count = 0;
+  for (const Received& r : Journal()) count += r.target == "/v1/auth/token/api" ? 1 : 0;
+  return count;
 }
 
 void SimControl(std::uint8_t verb, const std::string& path, const std::string& body = {}) {
-    TWebRequest request(Sim().Url(path));
-    request.Verb = verb;
-    request.SetContent(body, "text/plain");
-    ASSERT_TRUE(request.Execute());
-    ASSERT_EQ(request.StatusCode, 200) << path << " " << request.Response;
+  TWebRequest request(Sim().Url(path));
+  request.Verb = verb;
+  request.SetContent(body, "text/plain");
+  ASSERT_TRUE(request.Execute());
+  ASSERT_EQ(request.StatusCode, 200) << path << " " << request.Response;
 }
 
 class OrvaneApiTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        ASSERT_TRUE(Sim().IsRunning()) << "cloud-sim did not start";
-        SimControl(wvDELETE, "/sim/journal");
-        SimControl(wvPUT, "/sim/token-lifetime", "3600");
-        SimControl(wvDELETE, "/sim/fault");
-        SetNowOverride([this] { return now; });
-        api.OwnerID = kOwner;
-        api.SetServer(Sim().Host());
-        api.SetKey(kKey);
-    }
-    void TearDown() override { SetNowOverride({}); }
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(Sim().IsRunning()) << "cloud-sim did not start";
+    SimControl(wvDELETE, "/sim/journal");
+    SimControl(wvPUT, "/sim/token-lifetime", "3600");
+    SimControl(wvDELETE, "/sim/fault");
+    SetNowOverride([this] { return now; });
+    api.OwnerID = kOwner;
+    api.SetServer(Sim().Host());
+    api.SetKey(kKey);
+  }
+  void TearDown() override { SetNowOverride({}); }
 
-    double now = 46000.5;  // a fixed local time; tests move it by hand
-    TOrvaneAPI api;
+  double now = 46000.5;  // a fixed local time; tests move it by hand
+  TOrvaneAPI api;
 };
 
 TEST_F(OrvaneApiTest, EveryEndpointSendsItsVerbPathAndBody) {
-    const std::string owner = std::string("/v1/owner/") + kOwner + "/gateway";
-    struct Case {
-        std::function<std::string(TOrvaneAPI&)> call;
-        const char* method;
-        std::string target;
-        std::string body;
-        std::string answer;
-    };
-    const Case cases[] = {
-        {[](TOrvaneAPI& a) { return a.GetGateways(""); }, "GET", owner, "", ""},
-        {[](TOrvaneAPI& a) { return a.GetGateways(kGateway); }, "GET", owner + "/" + kGateway, "", ""},
-        {[](TOrvaneAPI& a) { return a.GetGatewaySummary(); }, "GET", owner + "/summary", "",
-         R"({"data":{"total":1,"online":0,"approved":1,"pending":0}})"},
-        {[](TOrvaneAPI& a) { return a.RequestGatewayInfo(kGateway); }, "POST", owner + "/" + kGateway + "/action",
-         R"({"action":"getGwInfo"})", R"({"data":"OK"})"},
-        {[](TOrvaneAPI& a) { return a.GatewayAction(kGateway, "!oscar"); }, "POST",
-         owner + "/" + kGateway + "/action", R"({"action":"!oscar"})", R"({"data":"OK"})"},
-        {[](TOrvaneAPI& a) { return a.RegisterGateway("QEL100000000000002", false); }, "PUT", owner,
-         R"({"gateways":["QEL100000000000002"]})", R"({"data":"OK"})"},
-        {[](TOrvaneAPI& a) { return a.RegisterGateway("QEL100000000000003", true); }, "PUT", owner,
-         R"({"gateways":["QEL100000000000003"],"autoApprove":true})", R"({"data":"OK"})"},
-        {[](TOrvaneAPI& a) { return a.DeleteGateway("QEL100000000000003"); }, "DELETE", owner,
-         R"({"gateways":["QEL100000000000003"]})", R"({"data":"OK"})"},
-    };
-    ASSERT_TRUE(api.IsReady());
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.method + (" " + c.target));
-        SimControl(wvDELETE, "/sim/journal");
-        const std::string answer = c.call(api);
-        if (!c.answer.empty()) {
-            EXPECT_EQ(answer, c.answer);
-        }
-        EXPECT_EQ(JSONGetText(answer, "message"), "");
-        const std::vector<Received> journal = Journal();
-        ASSERT_EQ(journal.size(), 1u);  // the token was fetched once, before the first case
-        const Received& sent = journal[0];
-        EXPECT_EQ(sent.method, c.method);
-        EXPECT_EQ(sent.target, c.target);
-        EXPECT_EQ(sent.body, c.body);
-        EXPECT_EQ(sent.authorization, api.Token());
-        EXPECT_EQ(sent.contentType, c.body.empty() ? "" : "application/json");
-        EXPECT_EQ(sent.userAgent, "Qel-Orvane API/1.00");
+  const std::string owner = std::string("/v1/owner/") + kOwner + "/gateway";
+  struct Case {
+    std::function<std::string(TOrvaneAPI&)> call;
+    const char* method;
+    std::string target;
+    std::string body;
+    std::string answer;
+  };
+  const Case cases[] = {
+      {[](TOrvaneAPI& a) { return a.GetGateways(""); }, "GET", owner, "", ""},
+      {[](TOrvaneAPI& a) { return a.GetGateways(kGateway); }, "GET", owner + "/" + kGateway, "", ""},
+      {[](TOrvaneAPI& a) { return a.GetGatewaySummary(); }, "GET", owner + "/summary", "",
+       R"({"data":{"total":1,"online":0,"approved":1,"pending":0}})"},
+      {[](TOrvaneAPI& a) { return a.RequestGatewayInfo(kGateway); }, "POST", owner + "/" + kGateway + "/action",
+       R"({"action":"getGwInfo"})", R"({"data":"OK"})"},
+      {[](TOrvaneAPI& a) { return a.GatewayAction(kGateway, "!oscar"); }, "POST", owner + "/" + kGateway + "/action",
+       R"({"action":"!oscar"})", R"({"data":"OK"})"},
+      {[](TOrvaneAPI& a) { return a.RegisterGateway("QEL100000000000002", false); }, "PUT", owner,
+       R"({"gateways":["QEL100000000000002"]})", R"({"data":"OK"})"},
+      {[](TOrvaneAPI& a) { return a.RegisterGateway("QEL100000000000003", true); }, "PUT", owner,
+       R"({"gateways":["QEL100000000000003"],"autoApprove":true})", R"({"data":"OK"})"},
+      {[](TOrvaneAPI& a) { return a.DeleteGateway("QEL100000000000003"); }, "DELETE", owner,
+       R"({"gateways":["QEL100000000000003"]})", R"({"data":"OK"})"},
+  };
+  ASSERT_TRUE(api.IsReady());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.method + (" " + c.target));
+    SimControl(wvDELETE, "/sim/journal");
+    const std::string answer = c.call(api);
+    if (!c.answer.empty()) {
+      EXPECT_EQ(answer, c.answer);
     }
-    const TMyJSON record(TMyJSON(api.GetGateways(kGateway)).RawValue("data"));
-    EXPECT_EQ(record.Value("gatewayId").ToString(), kGateway);
-    EXPECT_EQ(record.Value("status").ToString(), "approved");
-    EXPECT_FALSE(TMyJSON(TMyJSON(record.RawValue("reportedConf")).RawValue("additional")).Values.empty());
-    EXPECT_NE(TMyJSON(record.RawValue("gatewayInfo")).IndexOf("infoRequested"), -1);
+    EXPECT_EQ(JSONGetText(answer, "message"), "");
+    const std::vector<Received> journal = Journal();
+    ASSERT_EQ(journal.size(), 1u);  // the token was fetched once, before the first case
+    const Received& sent = journal[0];
+    EXPECT_EQ(sent.method, c.method);
+    EXPECT_EQ(sent.target, c.target);
+    EXPECT_EQ(sent.body, c.body);
+    EXPECT_EQ(sent.authorization, api.Token());
+    EXPECT_EQ(sent.contentType, c.body.empty() ? "" : "application/json");
+    EXPECT_EQ(sent.userAgent, "Qel-Orvane API/1.00");
+  }
+  const TMyJSON record(TMyJSON(api.GetGateways(kGateway)).RawValue("data"));
+  EXPECT_EQ(record.Value("gatewayId").ToString(), kGateway);
+  EXPECT_EQ(record.Value("status").ToString(), "approved");
+  EXPECT_FALSE(TMyJSON(TMyJSON(record.RawValue("reportedConf")).RawValue("additional")).Values.empty());
+  EXPECT_NE(TMyJSON(record.RawValue("gatewayInfo")).IndexOf("infoRequested"), -1);
 }
 
 TEST_F(OrvaneApiTest, TokenRequestCarriesTheKeyAndIsCachedUntilExpiry) {
-    ASSERT_TRUE(api.IsReady());
-    api.GetGatewaySummary();
-    api.GetGatewaySummary();
-    std::vector<Received> journal = Journal();
-    ASSERT_EQ(journal.size(), 3u);
-    EXPECT_EQ(journal[0].method, "POST");
-    EXPECT_EQ(journal[0].target, "/v1/auth/token/api");
-    EXPECT_EQ(journal[0].authorization, kKey);
-    EXPECT_EQ(journal[0].contentType, "application/json");
-    EXPECT_EQ(journal[0].body, "");
-    EXPECT_NEAR(api.TokenExpiry(), now + (3600 - 15) / 86400.0, 1e-9);
+  ASSERT_TRUE(api.IsReady());
+  api.GetGatewaySummary();
+  api.GetGatewaySummary();
+  std::vector<Received> journal = Journal();
+  ASSERT_EQ(journal.size(), 3u);
+  EXPECT_EQ(journal[0].method, "POST");
+  EXPECT_EQ(journal[0].target, "/v1/auth/token/api");
+  EXPECT_EQ(journal[0].authorization, kKey);
+  EXPECT_EQ(journal[0].contentType, "application/json");
+  EXPECT_EQ(journal[0].body, "");
+  EXPECT_NEAR(api.TokenExpiry(), now + (3600 - 15) / 86400.0, 1e-9);
 
-    const std::string first = api.Token();
-    now = api.TokenExpiry() - 1.0 / 86400;
-    api.GetGatewaySummary();
-    EXPECT_EQ(TokenRequests(), 1);
-    now = api.TokenExpiry();
-    EXPECT_NE(api.GetGatewaySummary(), "");
-    EXPECT_EQ(TokenRequests(), 2);
-    EXPECT_NE(api.Token(), first);
+  const std::string first = api.Token();
+  now = api.TokenExpiry() - 1.0 / 86400;
+  api.GetGatewaySummary();
+  EXPECT_EQ(TokenRequests(), 1);
+  now = api.TokenExpiry();
+  EXPECT_NE(api.GetGatewaySummary(), "");
+  EXPECT_EQ(TokenRequests(), 2);
+  EXPECT_NE(api.Token(), first);
 
-    // The same server and key keep the token; an owner change alone keeps it too.
-    api.SetServer(Sim().Host());
-    api.SetKey(kKey);
-    api.OwnerID = "owner-2";
-    EXPECT_EQ(JSONGetText(api.GetGatewaySummary(), "message"), "Access token not valid for owner owner-2");
-    EXPECT_EQ(TokenRequests(), 2);
+  // The same server and key keep the token; an owner change alone keeps it too.
+  api.SetServer(Sim().Host());
+  api.SetKey(kKey);
+  api.OwnerID = "owner-2";
+  EXPECT_EQ(JSONGetText(api.GetGatewaySummary(), "message"), "Access token not valid for owner owner-2");
+  EXPECT_EQ(TokenRequests(), 2);
 }
 
 TEST_F(OrvaneApiTest, ShortLifetimesAreRenewedOnTheNextCall) {
-    struct Case {
-        const char* lifetime;
-        int tokenRequestsForThreeCalls;
-    };
-    const Case cases[] = {{"16", 1}, {"15", 3}, {"10", 3}, {"0", 3}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.lifetime);
-        SimControl(wvPUT, "/sim/token-lifetime", c.lifetime);
-        SimControl(wvDELETE, "/sim/journal");
-        api.Reset();
-        for (int call = 0; call < 3; ++call) EXPECT_NE(api.GetGatewaySummary(), "");
-        EXPECT_EQ(TokenRequests(), c.tokenRequestsForThreeCalls);
-    }
+  struct Case {
+    const char* lifetime;
+    int tokenRequestsForThreeCalls;
+  };
+  const Case cases[] = {{"16", 1}, {"15", 3}, {"10", 3}, {"0", 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.lifetime);
+    SimControl(wvPUT, "/sim/token-lifetime", c.lifetime);
+    SimControl(wvDELETE, "/sim/journal");
+    api.Reset();
+    for (int call = 0; call < 3; ++call) EXPECT_NE(api.GetGatewaySummary(), "");
+    EXPECT_EQ(TokenRequests(), c.tokenRequestsForThreeCalls);
+  }
 }
 
 TEST_F(OrvaneApiTest, FailedTokenRequestMakesTheClientInvalidUntilReset) {
-    struct Case {
-        const char* what;
-        std::function<void(TOrvaneAPI&)> breakIt;
-    };
-    const Case cases[] = {
-        {"wrong key", [](TOrvaneAPI& a) { a.SetKey("V3Jvbmc="); }},
-        {"server error", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "status=500"); }},
-        {"answer without a token", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "garbage"); }},
-        {"unreachable server", [](TOrvaneAPI& a) { a.SetServer("127.0.0.1:1"); }},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        api.Reset();
-        c.breakIt(api);
-        SimControl(wvDELETE, "/sim/journal");
-        EXPECT_EQ(api.GetGatewaySummary(), "");
-        EXPECT_TRUE(api.Invalid());
-        EXPECT_FALSE(api.IsReady());
-        EXPECT_EQ(api.RegisterGateway(kGateway, true), "");
-        EXPECT_LE(Journal().size(), 1u);  // the failed token request, and nothing after it
-        api.SetServer(Sim().Host());
-        api.SetKey(kKey);
-        api.Reset();
-        EXPECT_TRUE(api.IsReady());
-    }
-    TOrvaneAPI noOwner;
-    noOwner.SetServer(Sim().Host());
-    noOwner.SetKey(kKey);
+  struct Case {
+    const char* what;
+    std::function<void(TOrvaneAPI&)> breakIt;
+  };
+  const Case cases[] = {
+      {"wrong key", [](TOrvaneAPI& a) { a.SetKey("V3Jvbmc="); }},
+      {"server error", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "status=500"); }},
+      {"answer without a token", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "garbage"); }},
+      {"unreachable server", [](TOrvaneAPI& a) { a.SetServer("127.0.0.1:1"); }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    api.Reset();
+    c.breakIt(api);
     SimControl(wvDELETE, "/sim/journal");
-    EXPECT_FALSE(noOwner.IsReady());
-    EXPECT_TRUE(Journal().empty());
+    EXPECT_EQ(api.GetGatewaySummary(), "");
+    EXPECT_TRUE(api.Invalid());
+    EXPECT_FALSE(api.IsReady());
+    EXPECT_EQ(api.RegisterGateway(kGateway, true), "");
+    EXPECT_LE(Journal().size(), 1u);  // the failed token request, and nothing after it
+    api.SetServer(Sim().Host());
+    api.SetKey(kKey);
+    api.Reset();
+    EXPECT_TRUE(api.IsReady());
+  }
+  TOrvaneAPI noOwner;
+  noOwner.SetServer(Sim().Host());
+  noOwner.SetKey(kKey);
+  SimControl(wvDELETE, "/sim/journal");
+  EXPECT_FALSE(noOwner.IsReady());
+  EXPECT_TRUE(Journal().empty());
 }
 
 TEST_F(OrvaneApiTest, ErrorAnswerBodyIsReturnedUnchanged) {
-    ASSERT_TRUE(api.IsReady());
-    SimControl(wvPUT, "/sim/fault?count=1", "status=401");
-    EXPECT_EQ(api.GetGateways(kGateway), R"({"message":"Simulated error 401"})");
-    EXPECT_FALSE(api.Invalid());  // an API error is the caller's to read, not a token failure
-    EXPECT_EQ(api.DeleteGateway("QEL999999999999999"), R"({"message":"Gateway QEL999999999999999 not found"})");
+  ASSERT_TRUE(api.IsReady());
+  SimControl(wvPUT, "/sim/fault?count=1", "status=401");
+  EXPECT_EQ(api.GetGateways(kGateway), R"({"message":"Simulated error 401"})");
+  EXPECT_FALSE(api.Invalid());  // an API error is the caller's to read, not a token failure
+  EXPECT_EQ(api.DeleteGateway("QEL999999999999999"), R"({"message":"Gateway QEL999999999999999 not found"})");
 }
 
 TEST_F(OrvaneApiTest, InsertedValuesStayInsideTheirSegmentOrString) {
-    const std::string id = "a/b?c d\"";
-    EXPECT_EQ(JSONGetText(api.GetGateways(id), "message"), "Gateway " + id + " not found");
-    const std::string injection = R"(X"],"autoApprove":true,"y":[")";
-    EXPECT_EQ(JSONGetText(api.RegisterGateway(injection, false), "message"), "Invalid gateway ID " + injection);
-    EXPECT_EQ(JSONGetText(api.GatewayAction(kGateway, "a\"b"), "message"), "Unknown action a\"b");
-    std::vector<Received> journal = Journal();
-    ASSERT_EQ(journal.size(), 4u);
-    EXPECT_EQ(journal[1].target, std::string("/v1/owner/") + kOwner + "/gateway/a%2Fb%3Fc%20d%22");
-    EXPECT_EQ(journal[2].body, R"({"gateways":["X\"],\"autoApprove\":true,\"y\":[\""]})");
-    EXPECT_EQ(journal[3].body, R"({"action":"a\"b"})");
+  const std::string id = "a/b?c d\"";
+  EXPECT_EQ(JSONGetText(api.GetGateways(id), "message"), "Gateway " + id + " not found");
+  const std::string injection = R"(X"],"autoApprove":true,"y":[")";
+  EXPECT_EQ(JSONGetText(api.RegisterGateway(injection, false), "message"), "Invalid gateway ID " + injection);
+  EXPECT_EQ(JSONGetText(api.GatewayAction(kGateway, "a\"b"), "message"), "Unknown action a\"b");
+  std::vector<Received> journal = Journal();
+  ASSERT_EQ(journal.size(), 4u);
+  EXPECT_EQ(journal[1].target, std::string("/v1/owner/") + kOwner + "/gateway/a%2Fb%3Fc%20d%22");
+  EXPECT_EQ(journal[2].body, R"({"gateways":["X\"],\"autoApprove\":true,\"y\":[\""]})");
+  EXPECT_EQ(journal[3].body, R"({"action":"a\"b"})");
 }
 
 TEST_F(OrvaneApiTest, LogLinesNeverShowTheKeyOrTheToken) {
-    std::vector<std::string> lines;
-    TOrvaneAPI logged;
-    logged.OnLog = [&](TOrvaneAPI& sender, const std::string& line) {
-        EXPECT_EQ(&sender, &logged);
-        lines.push_back(line);
-    };
-    logged.Verbose = true;
-    logged.OwnerID = kOwner;
-    logged.SetServer(Sim().Host());
-    logged.SetKey(kKey);
-    logged.SetServer(Sim().Host());  // same values: nothing logged
-    logged.SetKey(kKey);
-    now = 46000.5;  // 12:00
-    const std::string answer = logged.GetGatewaySummary();
-    ASSERT_EQ(lines.size(), 8u);
-    EXPECT_EQ(lines[0], "Cloud URI: " + Sim().Host());
-    EXPECT_EQ(lines[1], "Key was set");
-    EXPECT_EQ(lines[2], "Token: Valid, expires: 09/12/2025 12:59");
-    EXPECT_EQ(lines[3].rfind("Tokeb contents: ", 0), 0u);
-    EXPECT_EQ(lines[4], "----");
-    EXPECT_EQ(lines[5], "URI: " + Sim().Url(std::string("/v1/owner/") + kOwner + "/gateway/summary"));
-    EXPECT_EQ(lines[6], "Contents: ");
-    EXPECT_EQ(lines[7], "Result: " + answer);
-    for (const std::string& line : lines) {
-        EXPECT_EQ(line.find(kKey), std::string::npos) << line;
-        EXPECT_EQ(line.find(logged.Token()), std::string::npos) << line;
-    }
+  std::vector<std::string> lines;
+  TOrvaneAPI logged;
+  logged.OnLog = [&](TOrvaneAPI& sender, const std::string& line) {
+    EXPECT_EQ(&sender, &logged);
+    lines.push_back(line);
+  };
+  logged.Verbose = true;
+  logged.OwnerID = kOwner;
+  logged.SetServer(Sim().Host());
+  logged.SetKey(kKey);
+  logged.SetServer(Sim().Host());  // same values: nothing logged
+  logged.SetKey(kKey);
+  now = 46000.5;  // 12:00
+  const std::string answer = logged.GetGatewaySummary();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0], "Cloud URI: " + Sim().Host());
+  EXPECT_EQ(lines[1], "Key was set");
+  EXPECT_EQ(lines[2], "Token: Valid, expires: 09/12/2025 12:59");
+  EXPECT_EQ(lines[3].rfind("Tokeb contents: ", 0), 0u);
+  EXPECT_EQ(lines[4], "----");
+  EXPECT_EQ(lines[5], "URI: " + Sim().Url(std::string("/v1/owner/") + kOwner + "/gateway/summary"));
+  EXPECT_EQ(lines[6], "Contents: ");
+  EXPECT_EQ(lines[7], "Result: " + answer);
+  for (const std::string& line : lines) {
+    EXPECT_EQ(line.find(kKey), std::string::npos) << line;
+    EXPECT_EQ(line.find(logged.Token()), std::string::npos) << line;
+  }
 }
 
-} // namespace
+}  // namespace

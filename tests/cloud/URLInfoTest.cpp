@@ -5,9 +5,9 @@
 namespace {
 
 struct UrlCase {
-    const char* what;
-    const char* url;
-    TURLInfo expected;
+  const char* what;
+  const char* url;
+  TURLInfo expected;
 };
 
 // Field order: User, Password, Host, Path, Document, Query, Fragment, Port, Secure.
@@ -22,9 +22,11 @@ const UrlCase kUrlCases[] = {
     {"password holding a colon", "https://u:p:q@host/", {"u", "p:q", "host", "/", "", "", "", 443, true}},
     {"fragment without a query", "https://host/a/b#frag", {"", "", "host", "/a/", "b", "", "frag", 443, true}},
     {"query without a path: the authority runs to the first slash",
-     "https://host?x=1", {"", "", "host?x=1", "/", "", "", "", 443, true}},
+     "https://host?x=1",
+     {"", "", "host?x=1", "/", "", "", "", 443, true}},
     {"query right after the root", "https://host/?x=1", {"", "", "host", "/", "", "x=1", "", 443, true}},
-    {"hash before the question mark belongs to the path", "https://host/a#b?c",
+    {"hash before the question mark belongs to the path",
+     "https://host/a#b?c",
      {"", "", "host", "/", "a#b", "c", "", 443, true}},
     {"port that is not a number", "https://host:8x/", {"", "", "host", "/", "", "", "", 0, true}},
     {"empty port keeps the scheme's", "https://host:/", {"", "", "host", "/", "", "", "", 443, true}},
@@ -36,27 +38,27 @@ const UrlCase kUrlCases[] = {
 };
 
 TEST(URLInfo, ParsesEachPart) {
-    for (const UrlCase& c : kUrlCases) {
-        SCOPED_TRACE(c.what);
-        const TURLInfo got = ParseURL(c.url);
-        EXPECT_EQ(got.User, c.expected.User);
-        EXPECT_EQ(got.Password, c.expected.Password);
-        EXPECT_EQ(got.Host, c.expected.Host);
-        EXPECT_EQ(got.Path, c.expected.Path);
-        EXPECT_EQ(got.Document, c.expected.Document);
-        EXPECT_EQ(got.Query, c.expected.Query);
-        EXPECT_EQ(got.Fragment, c.expected.Fragment);
-        EXPECT_EQ(got.Port, c.expected.Port);
-        EXPECT_EQ(got.Secure, c.expected.Secure);
-    }
+  for (const UrlCase& c : kUrlCases) {
+    SCOPED_TRACE(c.what);
+    const TURLInfo got = ParseURL(c.url);
+    EXPECT_EQ(got.User, c.expected.User);
+    EXPECT_EQ(got.Password, c.expected.Password);
+    EXPECT_EQ(got.Host, c.expected.Host);
+    EXPECT_EQ(got.Path, c.expected.Path);
+    EXPECT_EQ(got.Document, c.expected.Document);
+    EXPECT_EQ(got.Query, c.expected.Query);
+    EXPECT_EQ(got.Fragment, c.expected.Fragment);
+    EXPECT_EQ(got.Port, c.expected.Port);
+    EXPECT_EQ(got.Secure, c.expected.Secure);
+  }
 }
 
 TEST(URLInfo, VerbCodesWrapAt128AndUnknownOnesAreGet) {
-    const std::pair<int, const char*> cases[] = {
-        {0, "GET"}, {1, "POST"}, {2, "HEAD"}, {3, "PUT"}, {4, "DELETE"}, {5, "PATCH"},
-        {6, "GET"}, {127, "GET"}, {129, "POST"}, {131, "PUT"}, {255, "GET"},
-    };
-    for (const auto& [code, text] : cases) EXPECT_STREQ(WebVerbText(static_cast<std::uint8_t>(code)), text) << code;
+  const std::pair<int, const char*> cases[] = {
+      {0, "GET"}, {1, "POST"},  {2, "HEAD"},   {3, "PUT"},   {4, "DELETE"}, {5, "PATCH"},
+      {6, "GET"}, {127, "GET"}, {129, "POST"}, {131, "PUT"}, {255, "GET"},
+  };
+  for (const auto& [code, text] : cases) EXPECT_STREQ(WebVerbText(static_cast<std::uint8_t>(code)), text) << code;
 }
 
-} // namespace
+}  // namespace

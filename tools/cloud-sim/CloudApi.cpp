@@ -110,6 +110,8 @@ ApiAnswer CloudApi::IssueToken(const std::string& key) {
     std::lock_guard lock(mutex_);
     const auto owner = owners_.find(key);
     if (key.empty() || owner == owners_.end()) return Error(401, "Invalid API key");
+    // Tokens nobody can use any more go, so a long training day does not pile them up.
+    std::erase_if(tokens_, [now = Clock::now()](const auto& held) { return held.second.expiry <= now; });
     const std::string token = BytesToHex(RandomBytes(24), false);
     tokens_[token] = {owner->second, Clock::now() + std::chrono::seconds(tokenLifetimeSeconds_)};
     return {200, JsonObject({{"access_token", JsonString(token)},

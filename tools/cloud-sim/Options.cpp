@@ -2,6 +2,7 @@
 
 #include "Fault.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -105,8 +106,14 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
             options.verbose = true;
             continue;
         }
+        static const std::string kValued[] = {"--bind", "--port", "--cert-dir", "--account", "--gateway",
+                                              "--token-lifetime", "--published-version", "--fault"};
+        if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued)) {
+            error = "unknown option " + option;
+            return ParseResult::Error;
+        }
         if (i + 1 >= argc) {
-            error = option.rfind("--", 0) == 0 ? option + " needs a value" : "unknown argument " + option;
+            error = option + " needs a value";
             return ParseResult::Error;
         }
         const std::string value = argv[++i];
@@ -133,9 +140,6 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
             Fault fault;
             valid = ParseFault(value, fault);
             options.fault = value;
-        } else {
-            error = "unknown option " + option;
-            return ParseResult::Error;
         }
         if (!valid) {
             error = "invalid value for " + option + ": " + value;

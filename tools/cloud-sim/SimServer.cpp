@@ -108,6 +108,11 @@ void SimServer::Stop() {
     server_->stop();
 }
 
+bool SimServer::IsStopping() {
+    std::lock_guard lock(mutex_);
+    return stopping_;
+}
+
 bool SimServer::Pause(long milliseconds) {
     std::unique_lock lock(mutex_);
     return !wake_.wait_for(lock, std::chrono::milliseconds(milliseconds), [this] { return stopping_; });
@@ -129,8 +134,8 @@ bool SimServer::PlayFault(const Fault& fault, httplib::Response& response) {
         Answer(response, 503, JsonMessage("Simulator is stopping"));
         return true;
     case FaultKind::Hang:
-        Pause(kHangLimitMs);
-        Answer(response, 503, JsonMessage("Simulator is stopping"));
+        Answer(response, 503,
+               JsonMessage(Pause(kHangLimitMs) ? "Simulated hang ended" : "Simulator is stopping"));
         return true;
     case FaultKind::Garbage:
         Answer(response, 200, std::string("\x1f\x8b<html>\0\xff{\"data\":", 18));

@@ -1,8 +1,7 @@
 #pragma once
 // The simulator's HTTPS server: routes every request, plays faults, keeps the journal
 // of API requests and serves the published version file; the cloud's endpoints are
-// CloudApi's. The cloud's own endpoints
-// live in CloudApi.
+// CloudApi's.
 //
 // Thread: the server's worker threads call Handle concurrently; everything they share
 // is under `mutex_`. Stop may be called from any thread and wakes requests that hang.
@@ -39,6 +38,7 @@ public:
     // Serves until Stop.
     void Run();
     void Stop();
+    bool IsStopping();
 
 private:
     void Handle(const httplib::Request& request, httplib::Response& response);

@@ -27,8 +27,8 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    // INT and TERM are taken by a thread of their own that stops the server; every other
-    // thread (the server's workers included) keeps them blocked.
+    // INT and TERM are blocked in every thread (the server's workers included) and taken
+    // by sigwait below.
     sigset_t stopSignals;
     sigemptyset(&stopSignals);
     sigaddset(&stopSignals, SIGINT);
@@ -46,17 +46,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "cloud-sim: https://%s:%d/ (accounts: %zu)\n", options.bind.c_str(), server.Port(),
                  options.accounts.size());
 
-    // The server would wait for every kept-alive connection to idle out before it lets
-    // go, so a stop signal ends the process as soon as hanging requests are woken.
-    std::thread stopper([&server, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        server.Stop();
-        std::fflush(nullptr);
-        std::_Exit(0);
+    // The server runs on a thread of its own while this one waits for INT or TERM.
+    std::thread serving([&server] {
+        server.Run();
+        if (server.IsStopping()) return;
+        std::fprintf(stderr, "cloud-sim: the server stopped serving\n");
+        std::_Exit(1);
     });
-    stopper.detach();
-    server.Run();
-    std::fprintf(stderr, "cloud-sim: the server stopped serving\n");
-    return 1;
+    serving.detach();
+    int signal = 0;
+    sigwait(&stopSignals, &signal);
+    // The server would wait for every kept-alive connection to idle out before it lets
+    // go, so the process ends as soon as hanging requests are woken.
+    server.Stop();
+    std::fflush(nullptr);
+    std::_Exit(0);
 }

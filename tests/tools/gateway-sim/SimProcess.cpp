@@ -1,16 +1,15 @@
 #include "SimProcess.h"
 
+#include "../../SpawnWithOutput.h"
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace simtest {
 
@@ -30,20 +29,7 @@ SimProcess::SimProcess(std::vector<std::string> arguments, const std::function<v
         if (a.rfind("@DIR@", 0) == 0) a = folder_ + a.substr(5);
         all.push_back(a);
     }
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-
-    int out[2];
-    if (pipe2(out, O_CLOEXEC) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), environ) == 0) pid_ = pid;
-    posix_spawn_file_actions_destroy(&actions);
-    close(out[1]);
-    stdout_ = out[0];
+    pid_ = SpawnWithOutput(std::move(all), stdout_);
 }
 
 SimProcess::~SimProcess() {
