@@ -65,14 +65,21 @@ TEST_F(CloudAccounts, StartUpListsByNameSelectsTheLastAndSkipsAlteredValues) {
   std::string altered = SerializeAccount({"bad-4", "Bad", "k", "aws-prod-cloud", {}});
   altered[altered.size() - 20] = static_cast<char>(altered[altered.size() - 20] ^ 0x04);
   TRegIniExtended().WriteBinaryString(kAccountsSection, "bad-4", altered);
+  // The ID comes from the record, not from the value's name.
+  TRegIniExtended().WriteBinaryString(kAccountsSection, "renamed", SerializeAccount({"bee-5", "Bee", "k", "", {}}));
   TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
 
   MakeWindow();
-  EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha site"}, {"mike-3", "Mike yard"}, {"zulu-1", "Zulu works"}}));
+  EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha site"},
+                                      {"bee-5", "Bee"},
+                                      {"mike-3", "Mike yard"},
+                                      {"zulu-1", "Zulu works"}}));
   ExpectShown(kMike);
   EXPECT_EQ(window->CurrentAccount().url, "api.dev.orvane.cloud");
-  // The altered value is left for the user to see, not deleted.
+  // The altered value is left for the user to see, not deleted; nothing of an
+  // account is in the file in clear.
   EXPECT_EQ(TRegIniExtended().ReadBinaryString(kAccountsSection, "bad-4", {}), altered);
+  EXPECT_EQ(HiveText().find("Mike yard"), std::string::npos);
 }
 
 TEST_F(CloudAccounts, StartUpMigratesTheOlderSingleAccount) {

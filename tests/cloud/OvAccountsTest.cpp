@@ -56,36 +56,6 @@ TEST(AccountRecord, MalformedValuesAreRejected) {
 
 using AccountsHive = HiveFixture;
 
-TEST_F(AccountsHive, StoredAccountsReadBackFromTheFileAndBadValuesStay) {
-  {
-    TRegIniExtended settings = Store();
-    WriteStoredAccount(settings, kAccount);
-    WriteStoredAccount(settings, {"b-2", "Bee", "key", "aws-prod-cloud", {}});
-    std::string tampered = SerializeAccount({"c-3", "Sea", "key", "aws-prod-cloud", {}});
-    tampered.back() = static_cast<char>(tampered.back() ^ 0x10);
-    settings.WriteBinaryString(kAccountsSection, "c-3", tampered);
-    // The ID comes from the record, not from the value's name.
-    settings.WriteBinaryString(kAccountsSection, "renamed", SerializeAccount({"d-4", "Dee", "k", "", {}}));
-  }
-  // Nothing of an account is in the file in clear.
-  const std::string text = FileText();
-  EXPECT_EQ(text.find("Acme"), std::string::npos);
-  EXPECT_EQ(text.find("aws-test-cloud"), std::string::npos);
-
-  const TRegIniExtended reader = Store();
-  const std::vector<TOvAccount> accounts = ReadStoredAccounts(reader);
-  ASSERT_EQ(accounts.size(), 3u);
-  EXPECT_EQ(accounts[0], kAccount);
-  EXPECT_EQ(accounts[1].accountId, "b-2");
-  EXPECT_EQ(accounts[2].accountId, "d-4");
-  EXPECT_TRUE(reader.ValueExists(kAccountsSection, "c-3"));
-
-  TRegIniExtended remover = Store();
-  DeleteStoredAccount(remover, "b-2");
-  DeleteStoredAccount(remover, "never-stored");
-  EXPECT_EQ(ReadStoredAccounts(Store()).size(), 2u);
-}
-
 TEST_F(AccountsHive, LegacyAccountIsTakenOverAndItsKeyValueDeleted) {
   struct Case {
     const char* what;
