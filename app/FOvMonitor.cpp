@@ -18,6 +18,8 @@
 #include <thread>
 
 #include "BridgeMonitor.h"
+#include "cloud/GatewayCloud.h"
+#include "cloud/OrvaneApi.h"
 #include "db/MonitorSchema.h"
 #include "db/MySQLite.h"
 #include "serial/AfComPort.h"
@@ -76,6 +78,24 @@ const Binding kBindings[] = {
     {"bCmd_Defaults", "clicked()", "bCmd_DefaultsClick()"},
     {"bCmd_Connect", "clicked()", "bCmd_ConnectClick()"},
     {"bCmd_Reboot", "clicked()", "bCmd_RebootClick()"},
+    // The account list's change is the user's choice only; refills and
+    // selections by program run the handler themselves where they must.
+    {"eCloud_AccountID", "activated(int)", "eCloud_AccountIDChange()"},
+    {"bCloud_AddAccount", "clicked()", "bCloud_AddAccountClick()"},
+    {"bCloud_RemoveAccount", "clicked()", "bCloud_RemoveAccountClick()"},
+    {"cCloud_RegisterGW", "clicked()", "cCloud_RegisterGWClick()"},
+    {"bCloud_RegisterGW", "clicked()", "bCloud_RegisterGWClick()"},
+    {"bCloud_DeleteGW", "clicked()", "bCloud_DeleteGWClick()"},
+    {"bCloud_Check", "clicked()", "bCloud_CheckClick()"},
+    {"lCloud_AccountID", "doubleClicked()", "lCloud_AccountIDDblClick()"},
+    {"bCloud_GetGW1", "clicked()", "bCloud_GetGW1Click()"},
+    {"bCloud_GetGW2", "clicked()", "bCloud_GetGW1Click()"},
+    {"bCloud_GWInfo1", "clicked()", "bCloud_GWInfo1Click()"},
+    // The parameters tab's "Display" shows the same record as the information
+    // tab's: one fetch fills both grids.
+    {"bCloud_GWInfo2", "clicked()", "bCloud_GWInfo1Click()"},
+    {"vGWID", "doubleClicked()", "vGWIDDblClick()"},
+    {"pAppVer", "clicked()", "pAppVerClick()"},
 };
 
 }  // namespace
@@ -127,9 +147,10 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
 }
 
 TFOvMonitor::~TFOvMonitor() {
-  // FormDestroy, in this order: the cloud client (joins with the cloud tab),
-  // the database, the settings store, the command queue. The bridge tab's
-  // prepared statements must be finalized before their connection closes.
+  // FormDestroy, in this order: the cloud client, the database, the settings
+  // store, the command queue. The bridge tab's prepared statements must be
+  // finalized before their connection closes.
+  m_cloudClient.reset();
   Bridges.reset();
   Database.reset();
   Settings.reset();
@@ -156,7 +177,7 @@ void TFOvMonitor::BindHandlers() {
   connect(&tCommands, &QTimer::timeout, this, &TFOvMonitor::tCommandsTimer);
   connect(&tKeepAlive, &QTimer::timeout, this, &TFOvMonitor::tKeepAliveTimer);
   connect(&tRefreshBridges, &QTimer::timeout, this, &TFOvMonitor::tRefreshBridgesTimer);
-  // tAutoDisplayGWInfo gets its handler with the cloud tab.
+  connect(&tAutoDisplayGWInfo, &QTimer::timeout, this, &TFOvMonitor::bCloud_GWInfo1Click);
 
   cCom->OnDataRecived = [this](QObject*, int) { cComDataRecived(); };
   cCom->OnPortOpen = [this](QObject*) { cComPortOpen(); };
@@ -179,14 +200,17 @@ void TFOvMonitor::FormCreate() {
   // COM0 and Open on the shown selection would fail.
   if (cCom->ComNumber() == 0 && ui->cComPort->ComNumber() != 0) cCom->SetComNumber(ui->cComPort->ComNumber());
   // 4. No cloud client yet.
-  // 5. The software version check (not forced) joins here with the cloud tab.
+  // 5. The software version check, when a week has passed.
+  CheckVersion(false);
   // 6. The in-memory database with its tables, and the bridge tab on it.
   CreateSchema();
   CreateBridgeMonitor();
   // 7. The server selectors.
   FillServerLists();
-  // 8-10. The account migration and rebuild, the selection of the last account
-  //       and the "Auto register" box join here with the cloud tab.
+  // 8-9. The accounts from the settings, and the last selected one.
+  StartUpCloudAccounts();
+  // 10.
+  ui->cCloud_RegisterGW->setChecked(Settings->ReadInteger({}, kAutoRegisterValue, 0) > 0);
   // 11. The command queue starts empty.
   ClearQueue();
   // 12.
@@ -219,16 +243,18 @@ void TFOvMonitor::CreateBridgeMonitor() {
 }
 
 void TFOvMonitor::FillServerLists() {
-  // The server list of the "Add account" group is filled from the same rows
-  // with the cloud tab.
-  QComboBox* servers = ui->cServer;
-  servers->clear();
-  servers->addItem(QString());
+  FillServerList(ui->cCloudAdd_Server, false);
+  FillServerList(ui->cServer, true);
+}
+
+void TFOvMonitor::FillServerList(QComboBox* list, bool emptyFirst) {
+  list->clear();
+  if (emptyFirst) list->addItem(QString());
   TSQLiteQuery query(*Database);
   query.SQL = {"SELECT *", "FROM `servers`", "ORDER BY `id`"};
   for (bool row = query.Open(); row; row = query.Next())
-    servers->addItem(ToQString(query.FieldValue("name").ToString()));
-  servers->setCurrentIndex(0);
+    list->addItem(ToQString(query.FieldValue("name").ToString()));
+  list->setCurrentIndex(0);
 }
 
 // Ports named in the settings ("COM1" = "/dev/pts/5") take precedence over the
@@ -400,6 +426,6 @@ void TFOvMonitor::ResetGatewayState() {
   // 8. Only bridges heard on this connection are listed.
   ClearBridges();
   RefreshBridges();
-  // 9. Refilling both cloud grids for an empty gateway ID goes here, with the
-  //    cloud tab.
+  // 9. No gateway, no cloud record.
+  RefreshCloudGrids("");
 }

@@ -12,6 +12,9 @@
 //   Parameters.cpp     parameter reads and writes, ":get", the command buttons
 //   BridgeMonitor.cpp  the "Bridges" tab (TBridgeMonitor, owned here)
 //   GnssMonitor.cpp    the "GNSS" tab: ":gnss" reports and the map
+//   CloudAccounts.cpp  the cloud accounts: list, selection, add/update, remove
+//   CloudRegistration.cpp  registration, summary, the cloud record grids
+//   VersionState.cpp   the software version check and its panel
 //
 // Controls are reached through Form() (generated from resources/uOrvaneMonitor.ui);
 // handlers carry the system's names and are connected by name in one binding
@@ -26,13 +29,17 @@
 #include <memory>
 #include <string>
 
+#include "cloud/OvAccounts.h"
+
 namespace Ui {
 class uOrvaneMonitor;
 }
 class TAfComPort;
 class TBridgeMonitor;
+class TOrvaneAPI;
 class TRegIniExtended;
 class TSQLiteDB;
+class QComboBox;
 
 class TFOvMonitor : public QWidget {
   Q_OBJECT
@@ -57,6 +64,16 @@ class TFOvMonitor : public QWidget {
   // answer without a modal dialog.
   using QuestionHandler = std::function<bool(const std::string& text)>;
   void SetQuestionHandler(QuestionHandler handler) { m_askYesNo = std::move(handler); }
+
+  // The cloud tab's dialogs, replaceable so that tests answer without a modal
+  // dialog: an error with an OK button; a confirmation with Yes and Cancel
+  // (true for Yes); a text entry with OK and Cancel (false when cancelled).
+  struct TCloudDialogs {
+    std::function<void(const std::string& text)> showError;
+    std::function<bool(const std::string& text)> confirm;
+    std::function<bool(const std::string& title, const std::string& prompt, std::string& value)> inputQuery;
+  };
+  void SetCloudDialogs(TCloudDialogs dialogs) { m_cloudDialogs = std::move(dialogs); }
 
   // --- gateway link (GatewayLink.cpp) ---
   // The line is the command, or command + " " + argument when the argument is
@@ -97,6 +114,33 @@ class TFOvMonitor : public QWidget {
 
   void ResetGatewayState();
 
+  // --- cloud accounts (CloudAccounts.cpp) ---
+  void FillAccountList();
+  // Loads the account with its server's host and makes a new cloud client for
+  // it; false (no account, no client) when it is absent or its server unknown.
+  bool LoadAccount(const std::string& accountId);
+  void SaveAccount(TOvAccount account);
+  void RemoveAccount(const std::string& accountId);
+  void MigrateLegacyAccount();
+  void RebuildAccountsTable();
+  const TOvAccount& CurrentAccount() const { return m_account; }
+  TOrvaneAPI* CloudClient() const { return m_cloudClient.get(); }
+
+  // --- gateway registration and cloud record (CloudRegistration.cpp) ---
+  void RegisterGW(const std::string& gatewayId);
+  void DeleteGW(const std::string& gatewayId);
+  bool CheckCloudAnswer(const std::string& operation, const std::string& answer);
+  void ShowSummary();
+  void FetchGatewayRecord(const std::string& gatewayId);
+  // Both grids from the stored rows of the gateway (empty ID: no rows).
+  void RefreshCloudGrids(const std::string& gatewayId);
+  void CustomGatewayID();
+
+  // --- software version check (VersionState.cpp) ---
+  void ShowVersionState();
+  void CheckVersion(bool force);
+  void OnVersionAnswer(int statusCode, const std::string& body);
+
   // Timers (all stopped at start; "enabled" is isActive()).
   QTimer tCommands;
   QTimer tRefreshBridges;
@@ -135,6 +179,19 @@ class TFOvMonitor : public QWidget {
   void bCmd_DefaultsClick();
   void bCmd_ConnectClick();
   void bCmd_RebootClick();
+
+  void eCloud_AccountIDChange();
+  void bCloud_AddAccountClick();
+  void bCloud_RemoveAccountClick();
+  void bCloud_RegisterGWClick();
+  void bCloud_DeleteGWClick();
+  void bCloud_CheckClick();
+  void bCloud_GetGW1Click();
+  void bCloud_GWInfo1Click();
+  void lCloud_AccountIDDblClick();
+  void cCloud_RegisterGWClick();
+  void vGWIDDblClick();
+  void pAppVerClick();
 
  protected:
   // FormClose: the gateway is told to stop reporting before the port closes.
@@ -180,4 +237,12 @@ class TFOvMonitor : public QWidget {
   bool m_skippingLongLine = false;
   std::string AppVersion;
   QuestionHandler m_askYesNo;
+
+  // The cloud side: the selected account (empty when none) and its client.
+  bool CloudClientReady();
+  void FillServerList(QComboBox* list, bool emptyFirst);
+  void StartUpCloudAccounts();
+  TOvAccount m_account;
+  std::unique_ptr<TOrvaneAPI> m_cloudClient;
+  TCloudDialogs m_cloudDialogs;
 };

@@ -52,7 +52,7 @@ void TFOvMonitor::ParseInfo(const std::string& text) {
   ui->vVersion->SetCaption(TrimControls(TokenAt(text, 3, ',')));
   ShowBytes(ui->eOwnerID, TrimControls(TokenAt(text, 4, ',')));
   SelectServer(ui->cServer, TrimControls(TokenAt(text, 5, ',')));
-  // Automatic registration with the new ID joins with the cloud tab.
+  if (ui->cCloud_RegisterGW->isChecked()) RegisterGW(ui->vGWID->Caption());
 }
 
 void TFOvMonitor::ParseIO(const std::string& text) {

@@ -6,9 +6,10 @@
 # Installs and builds (scripts/setup.sh), starts gateway-sim on a pseudo-terminal and
 # cloud-sim and tile-sim on free loopback ports, writes a temporary settings hive in which
 # COM1 is the gateway simulator's link, every cloud server and the version host are the
-# cloud simulator and the map's tiles come from tile-sim, and starts the monitor on it
-# (trusting the cloud simulator's certificate): under the user's display, under xvfb-run
-# when there is none, or on Qt's offscreen
+# cloud simulator and the map's tiles come from tile-sim, stores the simulated cloud's demo
+# account there (selected, so registration, summary and the cloud grids work without
+# typing a key), and starts the monitor on it (trusting the cloud simulator's certificate):
+# under the user's display, under xvfb-run when there is none, or on Qt's offscreen
 # platform when ORVANE_HEADLESS=1. Open COM1 in the window to talk to the gateway. The
 # simulators and the temporary folder go when the monitor exits (or on Ctrl-C).
 #
@@ -29,7 +30,8 @@ sim="$build_dir/tools/gateway-sim/gateway-sim"
 cloud_sim="$build_dir/tools/cloud-sim/cloud-sim"
 tile_sim="$build_dir/tools/tile-sim/tile-sim"
 monitor="$build_dir/app/orvane-monitor"
-for program in "$sim" "$cloud_sim" "$tile_sim" "$monitor"; do
+account_tool="$build_dir/tools/account-tool/orvane-account"
+for program in "$sim" "$cloud_sim" "$tile_sim" "$monitor" "$account_tool"; do
   if [ ! -x "$program" ]; then
     echo "run: $program was not built" >&2
     exit 1
@@ -85,9 +87,12 @@ if [ ! -s "$work/sim.out" ]; then
 fi
 
 # The cloud simulator prints its port and its certificate once it listens. It publishes a
-# version other than the monitor's own, so the version lamp has something to show.
+# version other than the monitor's own, so the version lamp has something to show. The
+# demo account's key is the simulator's public demo key (Base64 of the key bytes).
+demo_account=qel-demo
+demo_key=T3J2YW5lRGVtb0tleTIwMjY=
 "$cloud_sim" --port 0 --cert-dir "$work/cloud-sim" --published-version "${ORVANE_DEMO_PUBLISHED_VERSION:-1.26.0.0}" \
-  >"$work/cloud.out" 2>"$work/cloud.err" &
+  --account "$demo_account:$demo_key" >"$work/cloud.out" 2>"$work/cloud.err" &
 cloud_pid=$!
 for _ in $(seq 1 200); do
   grep -q '^certificate ' "$work/cloud.out" 2>/dev/null && break
@@ -140,9 +145,12 @@ ORVANE SETTINGS HIVE 1
 "Map tiles"="$tile_url"
 HIVE
 )
+# Stored as the monitor's own "Add / Update" stores it: encrypted, never in clear.
+printf '%s' "$demo_key" |
+  "$account_tool" --add-account "$demo_account" --title "Qel demo" --server aws-prod-cloud --select >/dev/null
 
 echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); map tiles from $tile_url; open COM1 in the window"
-echo "run: simulated cloud on https://$cloud_host (account qel-demo, key T3J2YW5lRGVtb0tleTIwMjY=)"
+echo "run: simulated cloud on https://$cloud_host; account $demo_account is selected on the \"Orvane cloud\" tab"
 
 # Started in the background and waited for, so that INT and TERM reach the traps at once
 # (bash holds traps back while a foreground child runs); job control gives it its own group.

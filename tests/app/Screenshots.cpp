@@ -1,12 +1,13 @@
 // Development aid, not a test: grabs the main window with each visible tab
 // selected into PNG files, to check the layout for clipped captions.
-//   window_screenshots <output folder> [open [bridges|gnss]]
+//   window_screenshots <output folder> [open [bridges | gnss | cloud]]
 // With "open", the selected port is opened first and the gateway given a few
 // seconds to report, so the displays show values. With "bridges" as well,
 // "Monitor bridges" is ticked and the grid given time to fill (up to 15 s for
 // a bridge with its version, then a few seconds more for the others). With
-// "gnss", "Monitor GNSS" is ticked and the map given time for a valid fix and
-// its tiles.
+// "gnss" instead, "Monitor GNSS" is ticked and the map given time for a valid
+// fix and its tiles. With "cloud" instead, the gateway is registered to the selected account and its
+// cloud record read ("Register GW", then "Read" and its display 1500 ms later).
 // Runs on whatever platform QT_QPA_PLATFORM names (offscreen or xcb).
 #include <QApplication>
 #include <QDir>
@@ -55,6 +56,13 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "no valid fix reported\n");
       // The tiles of the view, nearest to the centre first.
       QTest::qWait(3000);
+    }
+    if (argc > 3 && QByteArray(argv[3]) == "cloud") {
+      window.Form().bCloud_RegisterGW->click();
+      window.Form().bCloud_GetGW1->click();
+      if (!QTest::qWaitFor([&window] { return !window.tAutoDisplayGWInfo.isActive(); }, 10000))
+        std::fprintf(stderr, "the cloud record was not displayed\n");
+      QTest::qWait(200);
     }
   }
   QTabWidget* tabs = window.Form().PageControl1;

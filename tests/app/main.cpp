@@ -5,6 +5,8 @@
 #include <QTemporaryDir>
 
 #include "OrvaneApplication.h"
+#include "cloud/VersionCheck.h"
+#include "support/MyRegIniExtended.h"
 #include "support/VersionRecord.h"
 
 // A version with zero parts: the caption must still show all four numbers.
@@ -14,6 +16,8 @@ int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QTemporaryDir settingsDir;
   qputenv("ORVANE_SETTINGS_DIR", settingsDir.path().toLocal8Bit());
+  // Version checks go to a closed port on this machine, never to the network.
+  TRegIniExtended().WriteString("Endpoints", kVersionHostValue, "127.0.0.1:1");
   TOrvaneApplication application(argc, argv);
   ::testing::InitGoogleTest(&argc, argv);
   return RUN_ALL_TESTS();

@@ -1,0 +1,115 @@
+#include "OvAccounts.h"
+
+#include <openssl/crypto.h>
+
+#include "cloud/MyCrypt.h"
+#include "support/MyProtoBuf.h"
+#include "support/MyRegIniExtended.h"
+
+namespace {
+
+// The tool's own account keys, chosen once at random. Every stored account
+// depends on them: changing either makes all stored accounts unreadable.
+constexpr unsigned char kAccountStorageKey[16] = {0xB0, 0xBD, 0x57, 0x41, 0xCF, 0xE4, 0xC2, 0x1F,
+                                                  0xB5, 0xCD, 0x06, 0xFA, 0xC6, 0xF0, 0xAD, 0x9E};
+constexpr unsigned char kAccountMacKey[16] = {0x55, 0x56, 0xAA, 0x37, 0x91, 0x2F, 0x36, 0x93,
+                                              0x42, 0x71, 0xA2, 0x78, 0x8A, 0x35, 0xDD, 0xDD};
+
+std::string KeyBytes(const unsigned char (&key)[16]) {
+  return std::string(reinterpret_cast<const char*>(key), sizeof key);
+}
+
+constexpr std::size_t kMacBytes = 32;
+constexpr int kSaltBytes = 16;
+
+std::string Encrypt(const std::string& plain) {
+  return AESEncrypt(KeyBytes(kAccountStorageKey), hashNone, plain, padPKCS7, {}, aes128);
+}
+
+// Removes the padding only when every pad byte is right. Looking at the last
+// byte alone would let an altered final block through whenever it happened to
+// decrypt to a last byte of 16 over a block of pure padding.
+std::string Decrypt(const std::string& cipher) {
+  std::string plain = AESDecrypt(KeyBytes(kAccountStorageKey), hashNone, cipher, padNone, {}, aes128);
+  if (plain.empty()) return {};
+  const auto padding = static_cast<unsigned char>(plain.back());
+  if (padding < 1 || padding > 16 || padding > plain.size()) return {};
+  for (std::size_t i = plain.size() - padding; i < plain.size(); ++i)
+    if (static_cast<unsigned char>(plain[i]) != padding) return {};
+  plain.resize(plain.size() - padding);
+  return plain;
+}
+
+}  // namespace
+
+std::string SerializeAccount(const TOvAccount& account) {
+  const std::string salt = RandomBytes(kSaltBytes);
+  if (salt.size() != kSaltBytes) return {};
+  const std::string message = EncodeBytesField(1, salt) + EncodeBytesField(2, account.accountId) +
+                              EncodeBytesField(3, account.title) + EncodeBytesField(4, account.key) +
+                              EncodeBytesField(5, account.server);
+  return Encrypt(message + HMACSHA256(KeyBytes(kAccountMacKey), message));
+}
+
+bool DeserializeAccount(const std::string& bytes, TOvAccount& account) {
+  const std::string plain = Decrypt(bytes);
+  if (plain.size() < kMacBytes) return false;
+  const std::string message = plain.substr(0, plain.size() - kMacBytes);
+  const std::string expected = HMACSHA256(KeyBytes(kAccountMacKey), message);
+  // Compared in constant time: the check must not tell how much of a forged
+  // MAC was right.
+  if (expected.size() != kMacBytes ||
+      CRYPTO_memcmp(expected.data(), plain.data() + message.size(), kMacBytes) != 0)
+    return false;
+  const TProtocolBuffer record(message);
+  if (!record.Valid()) return false;
+  account.accountId = record.GetValue(2).ToString();
+  account.title = record.GetValue(3).ToString();
+  account.key = record.GetValue(4).ToString();
+  account.server = record.GetValue(5).ToString();
+  account.url.clear();
+  return true;
+}
+
+std::string DecryptLegacyAccountKey(const std::string& base64Text) {
+  const std::string cipher = Base64Decode(base64Text);
+  return cipher.empty() ? std::string() : Decrypt(cipher);
+}
+
+std::string EncryptLegacyAccountKey(const std::string& rawKey) { return Base64Encode(Encrypt(rawKey), true); }
+
+void WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account) {
+  settings.WriteBinaryString(kAccountsSection, account.accountId, SerializeAccount(account));
+}
+
+void DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId) {
+  settings.DeleteKey(kAccountsSection, accountId);
+}
+
+std::vector<TOvAccount> ReadStoredAccounts(const TRegIniExtended& settings) {
+  std::vector<TOvAccount> accounts;
+  for (const std::string& name : settings.ReadSection(kAccountsSection)) {
+    TOvAccount account;
+    if (DeserializeAccount(settings.ReadBinaryString(kAccountsSection, name, {}), account))
+      accounts.push_back(std::move(account));
+  }
+  return accounts;
+}
+
+std::optional<TOvAccount> TakeLegacyAccount(TRegIniExtended& settings) {
+  std::optional<TOvAccount> legacy;
+  const std::string keyText = settings.ReadString({}, kLegacyAccountKeyValue, {});
+  const std::string accountId = settings.ReadString({}, kAccountIdValue, {});
+  // Without an ID there is nothing to name the account by; a key that does not
+  // decrypt is still taken over (empty), so the user sees the account and can
+  // give it its key again.
+  if (!keyText.empty() && !accountId.empty()) {
+    TOvAccount account;
+    account.accountId = accountId;
+    account.key = DecryptLegacyAccountKey(keyText);
+    account.server = kLegacyAccountServer;
+    legacy = std::move(account);
+  }
+  settings.DeleteKey({}, kLegacyAccountKeyValue);
+  return legacy;
+}

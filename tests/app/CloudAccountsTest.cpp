@@ -1,0 +1,205 @@
+// The cloud accounts on the "Orvane cloud" tab: start-up from the settings
+// hive, the list and its selection, "Add / Update", "Remove". Every case reads
+// the hive file back rather than trusting the window's own table.
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+#include <QTest>
+
+#include "CloudFixture.h"
+#include "cloud/MyCrypt.h"
+#include "widgets/LedPanel.h"
+
+namespace {
+
+using Listed = std::vector<std::pair<std::string, std::string>>;
+
+const TOvAccount kZulu{"zulu-1", "Zulu works", "zulu key", "aws-test-cloud", {}};
+const TOvAccount kAlpha{"alpha-2", "Alpha site", "alpha key", "aws-prod-cloud", {}};
+const TOvAccount kMike{"mike-3", "Mike yard", "mike key", "aws-dev-cloud", {}};
+
+struct CloudAccounts : CloudFixture {
+  // Fills the group as the user types and presses "Add / Update".
+  void Add(const std::string& id, const std::string& title, const std::string& keyText, const std::string& server) {
+    ui().eCloudAdd_Account->setText(QString::fromStdString(id));
+    ui().eCloudAdd_Title->setText(QString::fromStdString(title));
+    ui().eCloudAdd_Key->setText(QString::fromStdString(keyText));
+    ui().cCloudAdd_Server->setCurrentIndex(ui().cCloudAdd_Server->findText(QString::fromStdString(server)));
+    ui().bCloud_AddAccount->click();
+  }
+  // The user picks an account in the list.
+  void Pick(const std::string& id) {
+    TIndexedCombo* list = ui().eCloud_AccountID;
+    list->setCurrentIndex(list->IndexOfKey(id));
+    emit list->activated(list->currentIndex());
+  }
+  void ExpectShown(const TOvAccount& account) {
+    EXPECT_EQ(ui().eCloud_AccountID->SelectedKey(), account.accountId);
+    EXPECT_EQ(ui().eCloudAdd_Account->text().toStdString(), account.accountId);
+    EXPECT_EQ(ui().eCloudAdd_Title->text().toStdString(), account.title);
+    EXPECT_EQ(ui().cCloudAdd_Server->currentText().toStdString(), account.server);
+    // A stored key is never put back on the screen.
+    EXPECT_TRUE(ui().eCloudAdd_Key->text().isEmpty());
+    EXPECT_EQ(ui().lCloud_AccountID->LedType(), ltOn);
+    EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clLime);
+    EXPECT_EQ(window->CurrentAccount().key, account.key);
+    EXPECT_NE(window->CloudClient(), nullptr);
+    EXPECT_EQ(TRegIniExtended().ReadString({}, kAccountIdValue, {}), account.accountId);
+  }
+  void ExpectNoAccount() {
+    EXPECT_EQ(ui().lCloud_AccountID->LedType(), ltOn);
+    EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clRed);
+    EXPECT_TRUE(ui().eCloudAdd_Account->text().isEmpty());
+    EXPECT_TRUE(ui().eCloudAdd_Title->text().isEmpty());
+    EXPECT_EQ(ui().cCloudAdd_Server->currentIndex(), 0);
+    EXPECT_EQ(window->CloudClient(), nullptr);
+    EXPECT_EQ(window->CurrentAccount(), TOvAccount{});
+  }
+};
+
+TEST_F(CloudAccounts, StartUpListsByNameSelectsTheLastAndSkipsAlteredValues) {
+  StoreAccount(kZulu);
+  StoreAccount(kAlpha);
+  StoreAccount(kMike);
+  std::string altered = SerializeAccount({"bad-4", "Bad", "k", "aws-prod-cloud", {}});
+  altered[altered.size() - 20] = static_cast<char>(altered[altered.size() - 20] ^ 0x04);
+  TRegIniExtended().WriteBinaryString(kAccountsSection, "bad-4", altered);
+  // The ID comes from the record, not from the value's name.
+  TRegIniExtended().WriteBinaryString(kAccountsSection, "renamed", SerializeAccount({"bee-5", "Bee", "k", "", {}}));
+  TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
+
+  MakeWindow();
+  EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha site"},
+                                      {"bee-5", "Bee"},
+                                      {"mike-3", "Mike yard"},
+                                      {"zulu-1", "Zulu works"}}));
+  ExpectShown(kMike);
+  EXPECT_EQ(window->CurrentAccount().url, "api.dev.orvane.cloud");
+  // The altered value is left for the user to see, not deleted; nothing of an
+  // account is in the file in clear.
+  EXPECT_EQ(TRegIniExtended().ReadBinaryString(kAccountsSection, "bad-4", {}), altered);
+  EXPECT_EQ(HiveText().find("Mike yard"), std::string::npos);
+}
+
+TEST_F(CloudAccounts, StartUpMigratesTheOlderSingleAccount) {
+  TRegIniExtended settings;
+  settings.WriteString({}, kAccountIdValue, "legacy-7");
+  settings.WriteString({}, kLegacyAccountKeyValue, EncryptLegacyAccountKey("old key"));
+
+  MakeWindow();
+  TOvAccount stored;
+  ASSERT_TRUE(StoredAccount("legacy-7", stored));
+  EXPECT_EQ(stored, (TOvAccount{"legacy-7", "legacy-7", "old key", "aws-prod-cloud", {}}));
+  EXPECT_FALSE(TRegIniExtended().ValueExists({}, kLegacyAccountKeyValue));
+  ExpectShown(stored);
+}
+
+TEST_F(CloudAccounts, AddingSelectsTheNewAccountAndKeepsTheListByName) {
+  StoreAccount(kMike);
+  TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
+  MakeWindow();
+
+  // An empty name stores and shows the ID as the name.
+  const std::string key("new\0key\xff", 8);
+  // Blanks and line breaks around the Base64 text do not count.
+  Add(" new-5 ", "", " " + Base64Encode(key) + "\r\n", "aws-test-cloud");
+  EXPECT_TRUE(errors.empty());
+  TOvAccount stored;
+  ASSERT_TRUE(StoredAccount("new-5", stored));
+  EXPECT_EQ(stored, (TOvAccount{"new-5", "new-5", key, "aws-test-cloud", {}}));
+  ExpectShown(stored);
+  EXPECT_EQ(ListedAccounts(), (Listed{{"mike-3", "Mike yard"}, {"new-5", "new-5"}}));
+
+  // A refill keeps the selection wherever the new item lands.
+  Pick("mike-3");
+  window->FillAccountList();
+  EXPECT_EQ(ui().eCloud_AccountID->SelectedKey(), "mike-3");
+}
+
+TEST_F(CloudAccounts, UpdatingWithAnEmptyKeyKeepsTheStoredKey) {
+  StoreAccount(kAlpha);
+  TRegIniExtended().WriteString({}, kAccountIdValue, kAlpha.accountId);
+  MakeWindow();
+  const std::string before = TRegIniExtended().ReadBinaryString(kAccountsSection, kAlpha.accountId, {});
+
+  Add(kAlpha.accountId, "Alpha renamed", "", "aws-dev-cloud");
+  EXPECT_TRUE(errors.empty());
+  TOvAccount stored;
+  ASSERT_TRUE(StoredAccount(kAlpha.accountId, stored));
+  EXPECT_EQ(stored, (TOvAccount{"alpha-2", "Alpha renamed", "alpha key", "aws-dev-cloud", {}}));
+  EXPECT_NE(TRegIniExtended().ReadBinaryString(kAccountsSection, kAlpha.accountId, {}), before);
+  ExpectShown(stored);
+  EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha renamed"}}));
+}
+
+TEST_F(CloudAccounts, MissingIdOrKeyIsReportedAndNothingStored) {
+  StoreAccount(kAlpha);
+  TRegIniExtended().WriteString({}, kAccountIdValue, kAlpha.accountId);
+  MakeWindow();
+  const std::string hiveBefore = HiveText();
+
+  Add("  ", "Nameless", Base64Encode("k"), "aws-prod-cloud");
+  EXPECT_EQ(window->focusWidget(), ui().eCloudAdd_Account);
+  Add("other-9", "Other", "", "aws-prod-cloud");
+  // Text that is not Base64 counts as no key.
+  Add("other-9", "Other", "not base64!", "aws-prod-cloud");
+  EXPECT_EQ(errors, (std::vector<std::string>{"Orvane account id is needed", "Account key is needed",
+                                              "Account key is needed"}));
+  EXPECT_EQ(window->focusWidget(), ui().eCloudAdd_Key);
+  EXPECT_EQ(HiveText(), hiveBefore);
+  EXPECT_EQ(ListedAccounts().size(), 1u);
+}
+
+TEST_F(CloudAccounts, RemovingSelectsTheFirstByNameAndTheLastLeavesNone) {
+  StoreAccount(kZulu);
+  StoreAccount(kAlpha);
+  StoreAccount(kMike);
+  TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
+  MakeWindow();
+
+  confirmAnswer = false;
+  ui().bCloud_RemoveAccount->click();
+  EXPECT_EQ(StoredNames().size(), 3u);
+  EXPECT_EQ(confirmations, (std::vector<std::string>{"Are you sure you want to remove this Orvane account?"}));
+
+  confirmAnswer = true;
+  ui().bCloud_RemoveAccount->click();
+  EXPECT_EQ(StoredNames(), (std::vector<std::string>{"zulu-1", "alpha-2"}));
+  ExpectShown(kAlpha);
+
+  ui().bCloud_RemoveAccount->click();
+  ui().bCloud_RemoveAccount->click();
+  EXPECT_TRUE(StoredNames().empty());
+  EXPECT_EQ(ui().eCloud_AccountID->count(), 0);
+  EXPECT_EQ(ui().eCloud_AccountID->SelectedKey(), "");
+  ExpectNoAccount();
+}
+
+TEST_F(CloudAccounts, AnAccountWithoutAKnownServerIsListedButRed) {
+  StoreAccount({"orphan-6", "Orphan", "key", "", {}});
+  StoreAccount({"gone-8", "Gone", "key", "aws-retired-cloud", {}});
+  TRegIniExtended().WriteString({}, kAccountIdValue, "orphan-6");
+  MakeWindow();
+  EXPECT_EQ(ListedAccounts(), (Listed{{"gone-8", "Gone"}, {"orphan-6", "Orphan"}}));
+  EXPECT_EQ(ui().eCloud_AccountID->SelectedKey(), "orphan-6");
+  ExpectNoAccount();
+  Pick("gone-8");
+  ExpectNoAccount();
+  // The last good selection is what the next start selects.
+  EXPECT_EQ(TRegIniExtended().ReadString({}, kAccountIdValue, {}), "orphan-6");
+}
+
+TEST_F(CloudAccounts, NoKeyInClearInTheHiveAndTheFileStaysPrivate) {
+  MakeWindow();
+  const std::string key = "SECRET-KEY-BYTES";
+  Add("acct-1", "Account", Base64Encode(key), "aws-prod-cloud");
+  const std::string text = HiveText();
+  EXPECT_EQ(text.find(key), std::string::npos);
+  EXPECT_EQ(text.find(Base64Encode(key)), std::string::npos);
+  struct stat info{};
+  ASSERT_EQ(stat(TRegIniExtended().FileName().c_str(), &info), 0);
+  EXPECT_EQ(info.st_mode & 0777, 0600);
+}
+
+}  // namespace

@@ -1,0 +1,295 @@
+// The connected gateway in the cloud, with the real window against cloud-sim
+// over HTTPS: registration and deletion with their status line texts and
+// flashes, the failures a technician meets, auto registration after ":info",
+// the summary, the "Read" and "Display" buttons with the cloud record in the
+// two grids, the custom gateway ID and the "!oscar" action.
+#include <gtest/gtest.h>
+
+#include <QTableWidget>
+#include <QTest>
+
+#include "CloudFixture.h"
+#include "CloudSimProcess.h"
+#include "WindowFixture.h"
+#include "cloud/GatewayCloud.h"
+#include "cloud/MyCrypt.h"
+#include "cloud/MyInternet.h"
+#include "cloud/MyJSON.h"
+#include "cloud/OrvaneApi.h"
+#include "db/MySQLite.h"
+#include "widgets/LedPanel.h"
+
+namespace {
+
+using Rows = std::vector<std::pair<std::string, std::string>>;
+
+const std::string kGateway = "QEL000000000000001";
+// cloud-sim's demo account and the raw bytes of its key.
+const std::string kOwner = "qel-demo";
+const std::string kKey = "OrvaneDemoKey2026";
+
+struct CloudRegistration : CloudFixture {
+  explicit CloudRegistration(std::vector<std::string> simOptions = {})
+      : sim([&] {
+          std::vector<std::string> options = {"--account", kOwner + ":" + Base64(kKey), "--account",
+                                              "other:" + Base64("other key"), "--gateway",
+                                              "other:QEL000000000000099:approved:online"};
+          options.insert(options.end(), simOptions.begin(), simOptions.end());
+          return options;
+        }()) {
+    sim.TrustCertificate();
+    TRegIniExtended().WriteString("Endpoints", "aws-test-cloud", sim.Host());
+  }
+  ~CloudRegistration() override {
+    window.reset();
+    TRegIniExtended().DeleteKey("Endpoints", "aws-test-cloud");
+  }
+  static std::string Base64(const std::string& bytes);
+
+  // A window whose selected account is `key` for the demo owner on the simulator.
+  void StartWithAccount(const std::string& key = kKey) {
+    StoreAccount({kOwner, "Demo", key, "aws-test-cloud", {}});
+    TRegIniExtended().WriteString({}, kAccountIdValue, kOwner);
+    MakeWindow();
+    ASSERT_NE(window->CloudClient(), nullptr);
+  }
+  // The gateway's ID as an ":info" report sets it.
+  void Connect(const std::string& gatewayId = kGateway) {
+    window->HandleLine(":info " + gatewayId + ",8901,QGW-4,2.7.1,,aws-test-cloud");
+  }
+  std::string Status() { return ui().vStatus->Caption(); }
+  // The status line's flash: its colour while it is lit.
+  TColor Flash() {
+    EXPECT_EQ(ui().vStatus->LedType(), ltTrigger);
+    return ui().vStatus->ColorOn();
+  }
+  // Steers the simulator (faults, journal).
+  std::string Control(std::uint8_t verb, const std::string& path, const std::string& body = {}) {
+    TWebRequest request(sim.Url(path));
+    request.Verb = verb;
+    request.SetContent(body, "text/plain");
+    return request.Execute() ? request.Response : std::string("(failed)");
+  }
+  static Rows Grid(QTableWidget* grid) {
+    Rows rows;
+    for (int row = 0; row < grid->rowCount(); ++row)
+      rows.emplace_back(grid->item(row, 0) ? grid->item(row, 0)->text().toStdString() : "?",
+                        grid->item(row, 1) ? grid->item(row, 1)->text().toStdString() : "?");
+    return rows;
+  }
+
+  CloudSimProcess sim;
+};
+
+std::string CloudRegistration::Base64(const std::string& bytes) { return Base64Encode(bytes, true); }
+
+TEST_F(CloudRegistration, RegisterAndDeleteShowTheCloudsAnswer) {
+  ASSERT_TRUE(sim.IsRunning());
+  StartWithAccount();
+  Connect();
+  ui().bCloud_RegisterGW->click();
+  EXPECT_EQ(Status(), " Register: OK");
+  EXPECT_EQ(Flash(), clLime);
+
+  // An error answer carries only a "message".
+  Connect("QEL000000000000099");
+  ui().bCloud_RegisterGW->click();
+  EXPECT_EQ(Status(), " Register: Gateway QEL000000000000099 is registered to another account");
+  EXPECT_EQ(Flash(), clRed);
+
+  Connect();
+  ui().bCloud_DeleteGW->click();
+  EXPECT_EQ(Status(), " Delete: OK");
+  EXPECT_EQ(Flash(), clLime);
+  ui().bCloud_DeleteGW->click();
+  EXPECT_EQ(Status(), " Delete: Gateway " + kGateway + " not found");
+  EXPECT_EQ(Flash(), clRed);
+}
+
+TEST_F(CloudRegistration, TransportFailureShowsTheOperationAlone) {
+  StartWithAccount();
+  Connect();
+  ui().bCloud_RegisterGW->click();  // the token is at hand now
+  ASSERT_EQ(Status(), " Register: OK");
+  for (const char* fault : {"drop", "garbage"}) {
+    SCOPED_TRACE(fault);
+    ASSERT_NE(Control(wvPUT, "/sim/fault?count=1", fault), "(failed)");
+    ui().bCloud_RegisterGW->click();
+    EXPECT_EQ(Status(), " Register: ");
+    EXPECT_EQ(Flash(), clRed);
+  }
+}
+
+TEST_F(CloudRegistration, NoAccountOrABadKeyIsSaidSo) {
+  MakeWindow();
+  Connect();
+  ui().bCloud_RegisterGW->click();
+  EXPECT_EQ(Status(), " API not configured");
+  EXPECT_EQ(Flash(), clRed);
+  ui().bCloud_DeleteGW->click();
+  EXPECT_EQ(Status(), " API not configured");
+
+  window.reset();
+  StartWithAccount("not the key");
+  Connect();
+  ui().bCloud_RegisterGW->click();
+  EXPECT_EQ(Status(), " Invalid API key");
+  EXPECT_EQ(Flash(), clRed);
+  EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clRed);
+  // The key typed in is nowhere in what the window shows.
+  EXPECT_EQ(Status().find("not the key"), std::string::npos);
+}
+
+TEST_F(CloudRegistration, InvalidGatewayIdDoesNothing) {
+  StartWithAccount();
+  for (const std::string id : {"QEL00000000000001", "qel000000000000001", ""}) {
+    Connect(id);
+    ui().vStatus->SetCaption("unchanged");
+    ui().bCloud_RegisterGW->click();
+    ui().bCloud_DeleteGW->click();
+    ui().bCloud_GWInfo1->click();
+    EXPECT_EQ(Status(), "unchanged") << id;
+  }
+  Control(wvDELETE, "/sim/journal");
+  ui().bCloud_GetGW1->click();
+  window->lCloud_AccountIDDblClick();
+  EXPECT_EQ(Control(wvGET, "/sim/journal"), "{\"data\":[]}");
+}
+
+TEST_F(CloudRegistration, SummaryShowsTheRawAnswer) {
+  StartWithAccount();
+  Connect();
+  ui().bCloud_RegisterGW->click();
+  ui().bCloud_Check->click();
+  EXPECT_EQ(Status(), " {\"data\":{\"total\":1,\"online\":0,\"approved\":1,\"pending\":0}}");
+
+  window.reset();
+  TRegIniExtended().DeleteKey(kAccountsSection, kOwner);
+  MakeWindow();
+  ui().vStatus->SetCaption("old");
+  ui().bCloud_Check->click();
+  EXPECT_EQ(Status(), "");
+  EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clRed);
+}
+
+TEST_F(CloudRegistration, FetchFillsBothGridsAndAMissingRecordEmptiesThem) {
+  StartWithAccount();
+  Connect();
+  ui().bCloud_RegisterGW->click();
+  ui().bCloud_GWInfo1->click();
+  EXPECT_EQ(Grid(ui().sCloud_GWInfo), (Rows{{"bridgesHeard", "0"},
+                                            {"firmware", "2.7.1"},
+                                            {"hardware", "QGW-4 rev C"},
+                                            {"modem", "LTE-M/NB-IoT"}}));
+  // Desired values differing from the reported ones follow " => ".
+  EXPECT_EQ(Grid(ui().sCloud_GWConfig), (Rows{{"apn", "internet"}, {"logInterval", "60 => 30"}, {"wifiSsid", ""}}));
+  EXPECT_EQ(ui().sCloud_GWInfo->horizontalHeaderItem(0)->text(), "Name");
+  EXPECT_EQ(ui().sCloud_GWInfo->horizontalHeaderItem(1)->text(), "Value");
+
+  // The record, kept in the database as the cloud gave it.
+  TSQLiteQuery query(window->DB());
+  query.SQL = {"SELECT `status`, `online`, typeof(`JSON`) AS `form`, json(`JSON`) AS `record` FROM `gw`",
+               "WHERE `gatewayId` = ?"};
+  query.Prepare();
+  query.BindParam(1, Variant(kGateway));
+  ASSERT_TRUE(query.Open());
+  EXPECT_EQ(query.FieldValue("status").ToString(), "approved");
+  EXPECT_EQ(query.FieldValue("online").ToString(), "0");
+  // Binary JSON where the library has it, else JSON text; the grids above are
+  // the same either way (run with ORVANE_SQLITE_LIBRARY on SQLite 3.45 or later).
+  EXPECT_EQ(query.FieldValue("form").ToString(), SQLiteHasJsonb() ? "blob" : "text") << SQLiteLibraryVersion();
+  const TMyJSON record(query.FieldValue("record").ToString());
+  EXPECT_EQ(record.Value("gatewayId").ToString(), kGateway);
+  query.Close();
+
+  // Gone from the cloud: the answer has no "data", the rows go.
+  ui().bCloud_DeleteGW->click();
+  ui().bCloud_GWInfo2->click();
+  EXPECT_EQ(Grid(ui().sCloud_GWInfo), (Rows{{"", ""}}));
+  EXPECT_EQ(Grid(ui().sCloud_GWConfig), (Rows{{"", ""}}));
+  query.SQL = {"SELECT COUNT(*) AS `n` FROM `gw`"};
+  query.Prepare();
+  ASSERT_TRUE(query.Open());
+  EXPECT_EQ(query.FieldValue("n").ToInt32(), 0);
+}
+
+TEST_F(CloudRegistration, ReadAsksTheGatewayAndDisplaysOnTheTimer) {
+  StartWithAccount();
+  Connect();
+  ui().bCloud_RegisterGW->click();
+  ui().bCloud_GetGW2->click();
+  EXPECT_TRUE(window->tAutoDisplayGWInfo.isActive());
+  EXPECT_EQ(window->tAutoDisplayGWInfo.interval(), 1500);
+  EXPECT_EQ(Grid(ui().sCloud_GWInfo), (Rows{{"", ""}}));
+  // The display follows 1500 ms later, on the timer's own tick.
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !window->tAutoDisplayGWInfo.isActive(); }, 10000));
+  const Rows info = Grid(ui().sCloud_GWInfo);
+  ASSERT_EQ(info.size(), 5u);
+  EXPECT_EQ(info[3].first, "infoRequested");
+
+  // The lamp's double click sends "!oscar"; the cloud notes it in the record.
+  window->lCloud_AccountIDDblClick();
+  ui().bCloud_GWInfo1->click();
+  ASSERT_EQ(Grid(ui().sCloud_GWInfo).size(), 6u);
+  EXPECT_EQ(Grid(ui().sCloud_GWInfo)[4].first, "lastOscar");  // rows by name
+
+  // A reset forgets the gateway: both grids are empty again.
+  window->ResetGatewayState();
+  EXPECT_EQ(Grid(ui().sCloud_GWInfo), (Rows{{"", ""}}));
+  EXPECT_EQ(Grid(ui().sCloud_GWConfig), (Rows{{"", ""}}));
+}
+
+TEST_F(CloudRegistration, CustomGatewayIdIsTakenUpperCased) {
+  MakeWindow();
+  Connect();
+  const struct {
+    const char* entry;
+    bool ok;
+    const char* shown;
+  } cases[] = {
+      {"qel123456789012345", true, "QEL123456789012345"},
+      {"QEL12345678901234X", true, "QEL123456789012345"},   // refused: unchanged
+      {"QEL999999999999999", false, "QEL123456789012345"},  // cancelled
+  };
+  for (const auto& c : cases) {
+    inputEntry = c.entry;
+    inputAnswer = c.ok;
+    emit ui().vGWID->doubleClicked();
+    EXPECT_EQ(ui().vGWID->Caption(), c.shown) << c.entry;
+  }
+}
+
+TEST_F(CloudRegistration, AutoRegisterIsSavedAndRestored) {
+  StartWithAccount();
+  EXPECT_FALSE(ui().cCloud_RegisterGW->isChecked());
+  ui().cCloud_RegisterGW->click();
+  EXPECT_EQ(TRegIniExtended().ReadInteger({}, kAutoRegisterValue, -1), 1);
+  Connect();
+  EXPECT_EQ(Status(), " Register: OK");
+
+  window.reset();
+  MakeWindow();
+  EXPECT_TRUE(ui().cCloud_RegisterGW->isChecked());
+  ui().cCloud_RegisterGW->click();
+  EXPECT_EQ(TRegIniExtended().ReadInteger({}, kAutoRegisterValue, -1), 0);
+}
+
+#ifdef GATEWAY_SIM
+// The whole road: the simulated gateway's ":info" over the serial line
+// registers it in the simulated cloud.
+TEST_F(CloudRegistration, AutoRegistrationAfterInfoFromTheGateway) {
+  SimulatedGateway gateway({"--gateway-id", QString::fromStdString(kGateway)});
+  ASSERT_TRUE(gateway.Started());
+  TRegIniExtended().WriteInteger({}, kAutoRegisterValue, 1);
+  StartWithAccount();
+  ASSERT_TRUE(ui().cCloud_RegisterGW->isChecked());
+  OpenCom1(*window);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == " Register: OK"; }, 10000)) << Status();
+  EXPECT_EQ(ui().vGWID->Caption(), kGateway);
+  ui().bCloud_GWInfo1->click();
+  EXPECT_EQ(Grid(ui().sCloud_GWInfo).size(), 4u);
+  window->bCloseClick();
+}
+#endif
+
+}  // namespace
