@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "BridgeMonitor.h"
+#include "GatewayTrace.h"
 #include "db/MonitorSchema.h"
 #include "db/MySQLite.h"
 #include "serial/AfComPort.h"
@@ -258,6 +259,7 @@ void TFOvMonitor::bCloseClick() {
       // Directly, not queued: the gateway stops reporting before the port goes.
       const std::string farewell = "%show_off\r";
       cCom->WriteText(farewell);
+      TraceGatewaySent("%show_off");
       WaitUntilSent(farewell.size());
     } catch (...) {
       // The port is closed regardless.

@@ -3,6 +3,7 @@
 // and the dispatch of each line by its first word.
 #include "FOvMonitor.h"
 
+#include "GatewayTrace.h"
 #include "serial/AfComPort.h"
 #include "support/MyFunctions.h"
 #include "ui_uOrvaneMonitor.h"
@@ -46,6 +47,7 @@ void TFOvMonitor::tCommandsTimer() {
   if (CommandQueue.empty()) return;
   try {
     cCom->WriteText(CommandQueue.front() + "\r");
+    TraceGatewaySent(CommandQueue.front());
     tCommands.setInterval(kRetransmitMs);
     tCommands.start();
     if (CommandQueue.front() == kReboot) CommandQueue.pop_front();
@@ -92,6 +94,7 @@ void TFOvMonitor::ReceiveBytes(const std::string& bytes) {
 }
 
 void TFOvMonitor::HandleLine(const std::string& line) {
+  TraceGatewayReceived(line);
   const std::size_t space = line.find(' ');
   const std::string keyword = line.substr(0, space);
   const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
