@@ -5,12 +5,14 @@
 #
 # Installs and builds (scripts/setup.sh), starts gateway-sim on a pseudo-terminal, writes
 # a temporary settings hive in which COM1 is the simulator's link, and starts the monitor
-# on it: under the user's display, under xvfb-run when there is none, or on Qt's offscreen
-# platform when ORVANE_HEADLESS=1. Open COM1 in the window to talk to the gateway. The
-# simulator and the temporary folder go when the monitor exits (or on Ctrl-C).
+# with --port COM1 --open, so the window shows a live gateway at once: under the user's
+# display, under xvfb-run when there is none, or on Qt's offscreen platform when
+# ORVANE_HEADLESS=1. The simulator and the temporary folder (xvfb-run's included) go when
+# the monitor exits, on Ctrl-C and on TERM.
 #
 # Environment: ORVANE_BUILD_DIR (default build/), ORVANE_SKIP_SETUP=1 to reuse a build,
-# ORVANE_HEADLESS=1 as above. The simulator's own messages are in its folder's sim.err.
+# ORVANE_HEADLESS=1 as above, ORVANE_TRACE=FILE to trace the gateway dialogue to FILE.
+# The simulator's own messages are in its folder's sim.err.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -83,17 +85,28 @@ ORVANE SETTINGS HIVE 1
 HIVE
 )
 
-echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); open COM1 in the window"
+# Without a session's runtime folder Qt would make one of its own in /tmp and leave it there.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+monitor_args=(--port COM1 --open)
+[ -n "${ORVANE_TRACE:-}" ] && monitor_args+=(--trace "$ORVANE_TRACE")
+
+echo "run: simulated gateway on COM 1 ($link -> $(head -n 1 "$work/sim.out")); the window opens COM 1 by itself"
+echo "run: close the window, or press Ctrl-C here, to stop"
 
 # Started in the background and waited for, so that INT and TERM reach the traps at once
 # (bash holds traps back while a foreground child runs); job control gives it its own group.
 set -m
 if [ "${ORVANE_HEADLESS:-0}" = 1 ]; then
-  QT_QPA_PLATFORM=offscreen "$monitor" &
+  QT_QPA_PLATFORM=offscreen "$monitor" "${monitor_args[@]}" &
 elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  "$monitor" &
+  "$monitor" "${monitor_args[@]}" &
 else
-  xvfb-run -a "$monitor" &
+  # xvfb-run cleans its folder only when it ends by itself, not when it is
+  # signalled; made inside ours, the folder goes with ours.
+  TMPDIR="$work" xvfb-run -a "$monitor" "${monitor_args[@]}" &
 fi
 monitor_pid=$!
 set +m
