@@ -1,5 +1,6 @@
 #include "Trace.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -15,6 +16,8 @@ namespace {
 
 std::mutex g_mutex;
 TUniqueFd g_file;
+// Read on every gateway line, so checked without the lock.
+std::atomic<bool> g_enabled{false};
 
 std::string Stamp() {
   const TDateTimeParts t = DecodeDateTime(Now());
@@ -43,20 +46,20 @@ bool Open(const std::string& path, std::string* error) {
   }
   std::lock_guard lock(g_mutex);
   g_file = std::move(file);
+  g_enabled = true;
   return true;
 }
 
 void Close() {
   std::lock_guard lock(g_mutex);
+  g_enabled = false;
   g_file.reset();
 }
 
-bool Enabled() {
-  std::lock_guard lock(g_mutex);
-  return g_file.valid();
-}
+bool Enabled() { return g_enabled; }
 
 void Line(std::string_view text) {
+  if (!g_enabled) return;
   std::string line = Stamp();
   line.reserve(line.size() + text.size() + 2);
   line += ' ';

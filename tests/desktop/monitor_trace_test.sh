@@ -9,7 +9,7 @@
 set -euo pipefail
 monitor=$1 sim=$2
 work=$(mktemp -d "${TMPDIR:-/tmp}/orvane-trace-test.XXXXXX")
-sim_pid= monitor_pid=
+sim_pid= monitor_pid= xvfb_pid=
 cleanup() {
   for pid in $monitor_pid $sim_pid; do
     kill -TERM "$pid" 2>/dev/null || true
@@ -46,15 +46,20 @@ printf 'ORVANE SETTINGS HIVE 1\n\n[Software\\\\Qel\\\\Orvane Monitor\\\\Ports]\n
   >"$ORVANE_SETTINGS_DIR/settings.reg"
 
 if [ "${ORVANE_TEST_XVFB:-0}" = 1 ]; then
-  xvfb-run -a "$monitor" --port COM1 --open --trace "$work/trace.log" 2>"$work/monitor.err" &
+  # The monitor's own pid, not xvfb-run's, is the one to kill below.
+  xvfb-run -a bash -c 'echo $$ >"$1"; exec "$2" --port COM1 --open --trace "$3"' \
+    - "$work/monitor.pid" "$monitor" "$work/trace.log" 2>"$work/monitor.err" &
+  xvfb_pid=$!
+  for _ in $(seq 1 100); do [ -s "$work/monitor.pid" ] && break; sleep 0.1; done
+  monitor_pid=$(cat "$work/monitor.pid")
 else
   QT_QPA_PLATFORM=offscreen "$monitor" --port COM1 --open --trace "$work/trace.log" 2>"$work/monitor.err" &
+  monitor_pid=$!
 fi
-monitor_pid=$!
 wait_for '< :get 5641' 300
 # Killed, not closed: every line written so far must be in the file.
 kill -KILL "$monitor_pid"
-wait "$monitor_pid" 2>/dev/null || true
+wait "${xvfb_pid:-$monitor_pid}" 2>/dev/null || true
 monitor_pid=
 
 sent=$(sed -n 's/^[0-9-]\{10\} [0-9:]\{8\}\.[0-9]\{3\} > //p' "$work/trace.log" | awk '!seen[$0]++' | head -n 8 | paste -sd '|')
