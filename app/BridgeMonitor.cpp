@@ -227,7 +227,12 @@ void TBridgeMonitor::RefreshBridges() {
     // transaction on the connection.
     m_selectBridges.Reset();
   }
+  // The user picked a bridge, not a row: a bridge that appears above it must
+  // not make Blink target another one.
+  const int currentRow = m_controls.sBridges->currentRow();
+  const std::string selected = currentRow >= 0 ? SelectedBridge() : std::string();
   FillGrid(rows);
+  if (!selected.empty()) KeepSelection(selected);
 
   const bool hasRows = !rows.empty();
   QTimer* timer = m_controls.tRefreshBridges;
@@ -262,6 +267,20 @@ void TBridgeMonitor::FillGrid(const std::vector<std::vector<QString>>& rows) {
     }
   }
   grid->setUpdatesEnabled(updates);
+}
+
+void TBridgeMonitor::KeepSelection(const std::string& id) {
+  QTableWidget* grid = m_controls.sBridges;
+  const QString idText = ToQString(id);
+  for (int row = 0; row < grid->rowCount(); ++row) {
+    const QTableWidgetItem* item = grid->item(row, 0);
+    if (item && item->text() == idText) {
+      if (row != grid->currentRow()) grid->setCurrentCell(row, std::max(0, grid->currentColumn()));
+      return;
+    }
+  }
+  // Gone from the grid (filtered out): the highlighted row, whichever it is,
+  // stays the one that Blink targets.
 }
 
 void TBridgeMonitor::ClearBridges() { m_database.Execute("DELETE FROM `brg`"); }

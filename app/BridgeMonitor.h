@@ -100,6 +100,8 @@ class TBridgeMonitor {
  private:
   void EnsureHeader();
   void FillGrid(const std::vector<std::vector<QString>>& rows);
+  // Makes the row of bridge id current again after the rows moved.
+  void KeepSelection(const std::string& id);
   // Prepared on first use and kept; false when the statement does not compile.
   static bool Ready(TSQLiteQuery& query);
 

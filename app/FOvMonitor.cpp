@@ -61,7 +61,8 @@ const Binding kBindings[] = {
     {"cShow_GNSS", "toggled(bool)", "cShow_GNSSClick()"},
     {"tBridgeLevel", "valueChanged(int)", "tBridgeLevelChange()"},
     {"bBRG_Blink", "clicked()", "bBRG_BlinkClick()"},
-    {"sBridges", "cellDoubleClicked(int,int)", "bBRG_BlinkClick()"},
+    // The grid's double click is bound in BindHandlers: it counts anywhere
+    // on the grid, not only on a cell.
     {"bBRG_Signal", "clicked()", "bBRG_SignalClick()"},
     {"bWrite_Pin", "clicked()", "bWrite_PinClick()"},
     {"bRead_APN", "clicked()", "bRead_APNClick()"},
@@ -109,6 +110,10 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
   cCom->SetBaudRate(br9600);
 
   tCommands.setInterval(1000);  // changed at run time by the send step
+  // Qt's default coarse timers may fire a few percent early; the gateway is
+  // promised a full second before a retransmission and 100 ms between commands.
+  tCommands.setTimerType(Qt::PreciseTimer);
+  tKeepAlive.setTimerType(Qt::PreciseTimer);
   tRefreshBridges.setInterval(1000);
   tKeepAlive.setInterval(60000);
   tAutoDisplayGWInfo.setInterval(1500);
@@ -147,6 +152,8 @@ void TFOvMonitor::BindHandlers() {
                              binding.handler);
   }
 
+  ui->sBridges->viewport()->installEventFilter(this);
+
   connect(&tCommands, &QTimer::timeout, this, &TFOvMonitor::tCommandsTimer);
   connect(&tKeepAlive, &QTimer::timeout, this, &TFOvMonitor::tKeepAliveTimer);
   connect(&tRefreshBridges, &QTimer::timeout, this, &TFOvMonitor::tRefreshBridgesTimer);
@@ -181,7 +188,7 @@ void TFOvMonitor::FormCreate() {
   // 8-10. The account migration and rebuild, the selection of the last account
   //       and the "Auto register" box join here with the cloud tab.
   // 11. The command queue starts empty.
-  CommandQueue.clear();
+  ClearQueue();
   // 12.
   ResetGatewayState();
 }
@@ -234,6 +241,13 @@ void TFOvMonitor::LoadPortMap() {
     if (number > 0) ports[number] = path;
   }
   PortMap::SetExplicitPorts(std::move(ports));
+}
+
+bool TFOvMonitor::eventFilter(QObject* watched, QEvent* event) {
+  // The area below the last row is the grid's too; the press before the
+  // double click has already made the row under the mouse current.
+  if (watched == ui->sBridges->viewport() && event->type() == QEvent::MouseButtonDblClick) bBRG_BlinkClick();
+  return QWidget::eventFilter(watched, event);
 }
 
 void TFOvMonitor::closeEvent(QCloseEvent* event) {
@@ -345,16 +359,14 @@ void TFOvMonitor::ClearBridges() {
 
 void TFOvMonitor::ResetGatewayState() {
   // 1. Nothing pending is sent to the gateway we are about to (re)meet.
-  CommandQueue.clear();
+  ClearQueue();
   tCommands.stop();
 
   // 2. Identity, parameters read from the gateway, GNSS values.
   ui->vGWID->SetCaption("");
   ui->vHardware->SetCaption("");
   ui->vVersion->SetCaption("");
-  ui->eICCID->clear();
-  ui->eOwnerID->clear();
-  ui->eAPN->clear();
+  for (QLineEdit* gatewayValue : {ui->eICCID, ui->eOwnerID, ui->eAPN}) ShowBytes(gatewayValue, std::string());
   ui->vGNSS_Date->SetCaption("");
   ui->vGNSS_Sat->SetCaption("");
   ui->lGNSS_Valid->SetCaption("");
@@ -376,6 +388,8 @@ void TFOvMonitor::ResetGatewayState() {
   ui->vNetwork->SetCaption("");
   ui->vNetworkGen->SetCaption("");
   ui->pSignalLevel->setValue(ui->pSignalLevel->minimum());
+  // Its hint names the last level; left alone it would contradict the bar.
+  ui->pSignalLevel->setToolTip(QString());
 
   // 6. Cloud state lamps.
   ShowCloudState("");

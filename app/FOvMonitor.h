@@ -135,6 +135,8 @@ class TFOvMonitor : public QWidget {
  protected:
   // FormClose: the gateway is told to stop reporting before the port closes.
   void closeEvent(QCloseEvent* event) override;
+  // The bridge grid's double click (see BindHandlers).
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   void BindHandlers();
@@ -150,6 +152,10 @@ class TFOvMonitor : public QWidget {
   // The server selector of the parameters tab, from the `servers` table.
   void FillServerLists();
   void WaitUntilSent(std::size_t byteCount);
+  // The only ways the head of CommandQueue changes other than by appending to
+  // an empty queue; both forget that the head was written.
+  void PopHead();
+  void ClearQueue();
   // The system's handler for a line kind; see HandleLine.
   void Dispatch(const std::string& keyword, const std::string& argument);
 
@@ -160,6 +166,9 @@ class TFOvMonitor : public QWidget {
   // Holds prepared statements on Database, so it must go first.
   std::unique_ptr<TBridgeMonitor> Bridges;
   std::deque<std::string> CommandQueue;
+  // The head of CommandQueue has been written at least once since it became
+  // the head; only then can an acknowledgement match it.
+  bool m_headWritten = false;
   std::string RxBuffer;
   // Set while the rest of an over-long line is being skipped up to its CR.
   bool m_skippingLongLine = false;

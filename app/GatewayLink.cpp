@@ -41,16 +41,17 @@ void TFOvMonitor::tCommandsTimer() {
   tCommands.stop();
   if (!cCom->IsPortOpen()) {
     tKeepAlive.stop();
-    CommandQueue.clear();
+    ClearQueue();
     return;
   }
   if (CommandQueue.empty()) return;
   try {
     cCom->WriteText(CommandQueue.front() + "\r");
     TraceGatewaySent(CommandQueue.front());
+    m_headWritten = true;
     tCommands.setInterval(kRetransmitMs);
     tCommands.start();
-    if (CommandQueue.front() == kReboot) CommandQueue.pop_front();
+    if (CommandQueue.front() == kReboot) PopHead();
     // The keep-alive counts its 60 s from the last transmission.
     tKeepAlive.stop();
     tKeepAlive.start();
@@ -58,6 +59,16 @@ void TFOvMonitor::tCommandsTimer() {
     // The dialogue shows no errors: a refused write leaves the head queued and
     // the timer stopped; the next QueueCommand tries again.
   }
+}
+
+void TFOvMonitor::PopHead() {
+  CommandQueue.pop_front();
+  m_headWritten = false;
+}
+
+void TFOvMonitor::ClearQueue() {
+  CommandQueue.clear();
+  m_headWritten = false;
 }
 
 void TFOvMonitor::tKeepAliveTimer() { QueueCommandFlag("%show_state", true); }
@@ -101,7 +112,10 @@ void TFOvMonitor::HandleLine(const std::string& line) {
 
   if (keyword == "OK" || keyword == "ERROR") {
     ui->lOK->TriggerColor(keyword == "OK" ? clLime : clRed);
-    if (CommandQueue.empty()) return;
+    // Only a head that went out can be answered. A gateway that was slow to
+    // answer acknowledges the command and its retransmission back to back; the
+    // second acknowledgement must not take away the next command unsent.
+    if (CommandQueue.empty() || !m_headWritten) return;
     // The gateway names the command without its "%", or only a leading part
     // of it, or nothing at all; a bare acknowledgement matches any head.
     const std::string& head = CommandQueue.front();
@@ -109,7 +123,7 @@ void TFOvMonitor::HandleLine(const std::string& line) {
     if (named == argument) {
       tCommands.stop();
       tCommands.setInterval(kNextCommandMs);
-      CommandQueue.pop_front();
+      PopHead();
       tCommands.start();
     }
     return;

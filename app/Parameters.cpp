@@ -21,8 +21,6 @@ constexpr int kApn = 97;
 constexpr int kWifiSsid = 5640;
 constexpr int kWifiPassword = 5641;
 
-std::string Text(const QLineEdit* edit) { return FromQString(edit->text()); }
-
 }  // namespace
 
 void TFOvMonitor::GetParameter(int number) { QueueCommandInt("%par_get", number); }
@@ -40,19 +38,20 @@ void TFOvMonitor::ParseGet(const std::string& text) {
   std::string value = text;
   const int number = TextToInt(CutToken(value, ' '), 0);
   switch (number) {
-    case kOwnerAccount: ui->eOwnerID->setText(ToQString(value)); break;
+    // Kept as bytes: a value the user does not edit is written back unchanged.
+    case kOwnerAccount: ShowBytes(ui->eOwnerID, value); break;
     case kServerName: ui->cServer->setCurrentIndex(ui->cServer->findText(ToQString(value), Qt::MatchFixedString)); break;
-    case kIccid: ui->eICCID->setText(ToQString(value)); break;
-    case kApn: ui->eAPN->setText(ToQString(value)); break;
-    case kWifiSsid: ui->eWiFi_SSID->setText(ToQString(value)); break;
-    case kWifiPassword: ui->eWiFi_Password->setText(ToQString(value)); break;
+    case kIccid: ShowBytes(ui->eICCID, value); break;
+    case kApn: ShowBytes(ui->eAPN, value); break;
+    case kWifiSsid: ShowBytes(ui->eWiFi_SSID, value); break;
+    case kWifiPassword: ShowBytes(ui->eWiFi_Password, value); break;
     default: break;  // the SIM PIN (61) is write-only; others are not ours
   }
 }
 
-void TFOvMonitor::bWrite_PinClick() { SetParameter(kSimPin, Text(ui->eSIMPin)); }
+void TFOvMonitor::bWrite_PinClick() { SetParameter(kSimPin, EditBytes(ui->eSIMPin)); }
 void TFOvMonitor::bRead_APNClick() { GetParameter(kApn); }
-void TFOvMonitor::bWrite_APNClick() { SetParameter(kApn, Text(ui->eAPN)); }
+void TFOvMonitor::bWrite_APNClick() { SetParameter(kApn, EditBytes(ui->eAPN)); }
 void TFOvMonitor::bRead_ICCIDClick() { GetParameter(kIccid); }
 void TFOvMonitor::bRead_OwnerIDClick() { GetParameter(kOwnerAccount); }
 
@@ -75,8 +74,8 @@ void TFOvMonitor::bRead_WiFiClick() {
 }
 
 void TFOvMonitor::bWrite_WiFiClick() {
-  SetParameter(kWifiSsid, Text(ui->eWiFi_SSID));
-  SetParameter(kWifiPassword, Text(ui->eWiFi_Password));
+  SetParameter(kWifiSsid, EditBytes(ui->eWiFi_SSID));
+  SetParameter(kWifiPassword, EditBytes(ui->eWiFi_Password));
 }
 
 void TFOvMonitor::bCmd_DefaultsClick() { QueueCommand("%default"); }

@@ -4,6 +4,8 @@
 // here answers the gateway or reports an error.
 #include "FOvMonitor.h"
 
+#include <cstdint>
+
 #include "support/MyConvert.h"
 #include "support/MyFunctions.h"
 #include "ui_uOrvaneMonitor.h"
@@ -45,10 +47,10 @@ static void SelectServer(QComboBox* list, const std::string& name) {
 
 void TFOvMonitor::ParseInfo(const std::string& text) {
   ui->vGWID->SetCaption(TrimControls(TokenAt(text, 0, ',')));
-  ui->eICCID->setText(ToQString(TrimControls(TokenAt(text, 1, ','))));
+  ShowBytes(ui->eICCID, TrimControls(TokenAt(text, 1, ',')));
   ui->vHardware->SetCaption(TrimControls(TokenAt(text, 2, ',')));
   ui->vVersion->SetCaption(TrimControls(TokenAt(text, 3, ',')));
-  ui->eOwnerID->setText(ToQString(TrimControls(TokenAt(text, 4, ','))));
+  ShowBytes(ui->eOwnerID, TrimControls(TokenAt(text, 4, ',')));
   SelectServer(ui->cServer, TrimControls(TokenAt(text, 5, ',')));
   // Automatic registration with the new ID joins with the cloud tab.
 }
@@ -113,12 +115,13 @@ void TFOvMonitor::ParseCell(const std::string& text) {
   else
     network->SetCaption(Unwrapped(rest) + (registration > 0 ? " (" + RegistrationText(registration) + ")" : ""));
 
-  int level = -magnitude;
+  // Negated in 64 bits: a magnitude that wrapped to INT_MIN has no 32-bit negative.
+  std::int64_t level = -static_cast<std::int64_t>(magnitude);
   if (magnitude == 0 || level < kSignalFloor)
     level = kSignalFloor;
   else if (level > kSignalCeiling)
     level = kSignalCeiling;
-  ui->pSignalLevel->setValue(level);
+  ui->pSignalLevel->setValue(static_cast<int>(level));
   ui->pSignalLevel->setToolTip(QString::number(level));
 }
 

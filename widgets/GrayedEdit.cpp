@@ -20,7 +20,8 @@ bool SameTextAscii(const std::string& a, const std::string& b) {
   return true;
 }
 
-constexpr int kKeyRole = Qt::UserRole + 1;
+// Where addItem puts its user data.
+constexpr int kKeyRole = Qt::UserRole;
 
 }  // namespace
 
@@ -61,10 +62,10 @@ void TIndexedCombo::AddKeyedItem(const std::string& key, const std::string& capt
     setItemText(index, ToQString(caption));
     return;
   }
-  addItem(ToQString(caption));
-  const int added = count() - 1;
-  setItemData(added, QByteArray(key.data(), static_cast<qsizetype>(key.size())), kKeyRole);
-  if (added == 0) setCurrentIndex(0);
+  // The key travels with the item: adding to an empty list selects the item
+  // and signals at once, and a handler may read SelectedKey() right there.
+  addItem(ToQString(caption), QByteArray(key.data(), static_cast<qsizetype>(key.size())));
+  if (count() == 1) setCurrentIndex(0);
 }
 
 std::string TIndexedCombo::SelectedKey() const { return KeyAt(currentIndex()); }

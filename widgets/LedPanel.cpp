@@ -5,8 +5,12 @@
 TLedPanel::TLedPanel(QWidget* parent) : TPanel(parent) {
   m_timer.setInterval(static_cast<int>(m_interval));
   connect(&m_timer, &QTimer::timeout, this, &TLedPanel::LedTimerTick);
-  m_enabled = isEnabled();
+  m_enabled = OwnEnabled();
 }
+
+// Qt's enabled state also falls when a parent is disabled; the lamp's flag is
+// its own, which Qt keeps as the "force disabled" attribute.
+bool TLedPanel::OwnEnabled() const { return !testAttribute(Qt::WA_ForceDisabled); }
 
 void TLedPanel::SetLedType(TLedType type) {
   if (type == m_ledType && type != ltTrigger) return;
@@ -44,7 +48,7 @@ void TLedPanel::changeEvent(QEvent* event) {
   TPanel::changeEvent(event);
   // Only the widget's own flag counts: a lamp on a disabled tab keeps its state.
   if (event->type() == QEvent::EnabledChange) {
-    const bool enabled = !testAttribute(Qt::WA_Disabled);
+    const bool enabled = OwnEnabled();
     if (enabled != m_enabled) {
       m_enabled = enabled;
       ApplyState();

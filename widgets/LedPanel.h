@@ -83,6 +83,7 @@ class TLedPanel : public TPanel {
  private:
   int IntervalInt() const { return static_cast<int>(m_interval); }
   void SetIntervalInt(int milliseconds) { SetInterval(static_cast<std::uint32_t>(milliseconds)); }
+  bool OwnEnabled() const;
   void ApplyState();
   void UpdateColor();
 

@@ -3,6 +3,7 @@
 // reset that forgets the bridges of the previous connection.
 #include <gtest/gtest.h>
 
+#include <QFile>
 #include <QFileInfo>
 #include <QProcess>
 #include <QScrollBar>
@@ -35,6 +36,14 @@ int StoredBridges(TFOvMonitor& window) {
   TSQLiteQuery query(window.DB());
   query.SQL = {"SELECT COUNT(*) AS `n`", "FROM `brg`"};
   return query.Open() ? query.FieldValue("n").ToInt32() : -1;
+}
+
+// A point in the grid's empty area under its last row.
+QPoint BelowTheRows(const QTableWidget* grid) {
+  const int last = grid->rowCount() - 1;
+  const QPoint point(grid->columnWidth(0) / 2, grid->rowViewportPosition(last) + grid->rowHeight(last) + 10);
+  EXPECT_LT(point.y(), grid->viewport()->height()) << "the grid has no empty area";
+  return point;
 }
 
 struct BridgeTabTest : OpenLinkFixture {
@@ -85,7 +94,11 @@ TEST_F(BridgeTabTest, LevelFilterBlinkAndSignalCheckAreBound) {
   ASSERT_EQ(Cell(ui.sBridges, 0, 0), kBridge);
 
   ui.bBRG_Blink->click();
-  emit ui.sBridges->cellDoubleClicked(0, 2);
+  // Regression: only a double click on a cell blinked, not one below the rows.
+  window->show();
+  ui.PageControl1->setCurrentWidget(ui.tBridges);
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(window.get()));
+  QTest::mouseDClick(ui.sBridges->viewport(), Qt::LeftButton, {}, BelowTheRows(ui.sBridges));
   ui.bBRG_Signal->click();  // hidden, but enabled with a row
   const Lines queued = Queue();
   ASSERT_EQ(queued.size(), 3u);
@@ -150,5 +163,47 @@ TEST(GatewaySimulator, MonitoredBridgesAppearWithTheirVersion) {
     EXPECT_TRUE(window.tRefreshBridges.isActive());
     window.close();
   }
+}
+
+// Against the simulator: the user selects a bridge, a bridge whose ID sorts
+// before it is heard, and Blink, as well as a double click in the grid's empty
+// area, still goes to the selected bridge.
+TEST(GatewaySimulator, BlinkGoesToTheSelectedBridgeAfterOneIsListedAboveIt) {
+  SimulatedGateway simulator({"--bridges", "0", "--seed", "5", "--gnss-fix-ms", "0", "--control", "control", "--log",
+                              "received.log"});
+  ASSERT_TRUE(simulator.Started());
+  const auto heard = [&](const std::string& id) {
+    std::string frame = kInformationFrame;
+    frame.replace(24, 12, id);
+    simulator.Control("send :brg2gw 0 " + frame + " 65");
+  };
+  {
+    TFOvMonitor window;
+    Ui::uOrvaneMonitor& ui = window.Form();
+    OpenCom1(window);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.PendingCommands().empty(); }, 15000));
+    window.show();
+    ui.PageControl1->setCurrentWidget(ui.tBridges);
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    heard("F0F0F0F0F0F0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(ui.sBridges, 0, 0) == "F0F0F0F0F0F0"; }, 5000));
+    QTableWidget* grid = ui.sBridges;
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualItemRect(grid->item(0, 1)).center());
+    heard("A0A0A0A0A0A0");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(grid, 0, 0) == "A0A0A0A0A0A0"; }, 5000));
+
+    ui.bBRG_Blink->click();
+    QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, BelowTheRows(grid));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.PendingCommands().empty(); }, 5000));
+    window.close();
+  }
+  simulator.Stop();
+  QFile received(simulator.FilePath("received.log"));
+  ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+  QStringList blinks;
+  for (const QString& line : QString::fromLatin1(received.readAll()).split('\n'))
+    if (line.startsWith("%pkt_tx")) blinks << line.mid(28);  // the ID and the command
+  EXPECT_EQ(blinks, QStringList({"F0F0F0F0F0F002", "F0F0F0F0F0F002"}));
 }
 #endif

@@ -3,6 +3,7 @@
 // handlers called instead of waiting out a retransmission.
 #include <gtest/gtest.h>
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -90,16 +91,62 @@ TEST_F(LinkFixture, RebootIsWrittenOnceAndInfoFollowsOneIntervalLater) {
   EXPECT_EQ(gateway.NextLine(), "%info\r");
 }
 
-TEST_F(LinkFixture, BareAcknowledgementDuringRebootRemovesInfoUnsent) {
+// Regression: an acknowledgement removed commands that had never been written:
+// the second of the two a slow gateway sends for a command and its
+// retransmission took the next command, and a bare one after "%reboot" took
+// "%info".
+TEST_F(LinkFixture, AcknowledgementNeverRemovesACommandNotYetWritten) {
   OpenCom1();
   ASSERT_EQ(gateway.NextLine(), "%info\r");
   window->ResetGatewayState();
+  window->SetParameter(5640, "Net");
+  window->SetParameter(5641, "secret");
+  ASSERT_EQ(gateway.NextLine(), "%par_set 5640 Net\r");
+  window->tCommandsTimer();  // the retransmission
+  ASSERT_EQ(gateway.NextLine(), "%par_set 5640 Net\r");
+  window->HandleLine("OK par_set");
+  window->HandleLine("OK par_set");
+  EXPECT_EQ(Queue(*window), std::vector<std::string>{"%par_set 5641 secret"});
+  window->tCommandsTimer();
+  EXPECT_EQ(gateway.NextLine(), "%par_set 5641 secret\r");
+
+  window->ResetGatewayState();
   window->bCmd_RebootClick();
   ASSERT_EQ(gateway.NextLine(), "%reboot\r");
-  Acknowledge("ERROR");
-  EXPECT_EQ(window->PendingCommands().front(), "%show_off");
+  for (const char* bare : {"OK", "ERROR"}) window->HandleLine(bare);
+  EXPECT_EQ(Queue(*window), kRefresh);
   window->tCommandsTimer();
-  EXPECT_EQ(gateway.NextLine(), "%show_off\r");
+  EXPECT_EQ(gateway.NextLine(), "%info\r");
+  window->HandleLine("OK");
+  EXPECT_EQ(window->PendingCommands().front(), "%show_off");
+}
+
+// Regression: on Qt's default coarse timers the retransmission and the gap
+// before the next command ran up to some percent short.
+TEST_F(LinkFixture, RetransmissionAndNextCommandWaitTheirFullInterval) {
+  OpenCom1();
+  ASSERT_EQ(gateway.NextLine(), "%info\r");
+  window->ResetGatewayState();
+  constexpr int kRetransmissions = 2;
+  constexpr int kCommands = 12;
+  QElapsedTimer clock;
+  std::vector<qint64> waitedUs;
+  // Runs after the send step, which has armed the timer again.
+  QObject::connect(&window->tCommands, &QTimer::timeout, [&] {
+    waitedUs.push_back(clock.nsecsElapsed() / 1000);
+    if (waitedUs.size() >= kRetransmissions) window->HandleLine("OK");
+    clock.restart();
+  });
+  clock.start();
+  for (int i = 0; i < kCommands; ++i) window->QueueCommand("%info");
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window->PendingCommands().empty(); }, 20000));
+  ASSERT_GE(waitedUs.size(), static_cast<std::size_t>(kRetransmissions + kCommands - 1));
+  for (std::size_t i = 0; i < waitedUs.size(); ++i) {
+    // Timers count whole milliseconds from the moment they are armed.
+    const qint64 interval = i < kRetransmissions ? 1000 : 100;
+    EXPECT_GE(waitedUs[i], interval * 1000 - 1000) << "tick " << i;
+  }
+  gateway.Drain();
 }
 
 TEST_F(LinkFixture, AcknowledgementMatchesTheHeadByItsLeadingPart) {
@@ -244,5 +291,46 @@ TEST(GatewaySimulator, RefreshFillsTheIdentityAndEveryCommandIsAcknowledged) {
   const QStringList expected = {"%info",       "%show_off",   "%show_cell 1",  "%show_state 1", "%show_io 5",
                                 "%par_get 97", "%par_get 5640", "%par_get 5641", "%show_off"};
   EXPECT_EQ(lines, expected);
+}
+
+// Against a gateway that is busy for 1.2 s with each new command and then
+// acknowledges the command and its retransmission back to back: every Refresh
+// line and both lines of Write WiFi arrive, in order, and the SSID read from
+// the gateway in its own code page goes back unchanged.
+TEST(GatewaySimulator, BusyGatewayGetsEveryCommandAndItsOwnBytesBack) {
+  SimulatedGateway simulator({"--busy", "1200", "--bridges", "0", "--seed", "7", "--gnss-fix-ms", "0", "--control",
+                              "control", "--log", "received.log"});
+  ASSERT_TRUE(simulator.Started());
+  simulator.Control("set 5640 Caf\xE9");  // Latin-1, not UTF-8
+  {
+    TFOvMonitor window;
+    Ui::uOrvaneMonitor& ui = window.Form();
+    OpenCom1(window);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return window.PendingCommands().empty(); }, 30000));
+    EXPECT_EQ(ui.eWiFi_SSID->text(), QStringLiteral("Caf\u00E9"));
+    ui.eWiFi_Password->setText("new secret");
+    ui.bWrite_WiFi->click();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window.PendingCommands().empty(); }, 15000));
+    window.close();
+  }
+  simulator.Stop();
+  QFile received(simulator.FilePath("received.log"));
+  ASSERT_TRUE(received.open(QIODevice::ReadOnly));
+  std::vector<std::string> lines;
+  int retransmissions = 0;
+  for (const QByteArray& line : received.readAll().split('\n')) {
+    if (line.isEmpty()) continue;
+    if (!lines.empty() && lines.back() == line.toStdString()) {
+      ++retransmissions;
+      continue;
+    }
+    lines.push_back(line.toStdString());
+  }
+  std::vector<std::string> expected = kRefresh;
+  expected.insert(expected.end(), {"%par_set 5640 Caf\xE9", "%par_set 5641 new secret", "%show_off"});
+  EXPECT_EQ(lines, expected);
+  // The gateway was slow enough for commands to go out twice (each of the 11
+  // does on an idle machine; a loaded one may answer before a retransmission).
+  EXPECT_GE(retransmissions, 5);
 }
 #endif

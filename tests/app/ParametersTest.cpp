@@ -111,3 +111,27 @@ TEST_F(ParameterButtonsTest, LineBreaksInAValueCannotStartASecondCommand) {
   EXPECT_EQ(Queue(), (Lines{"%par_set 97 net%reboot"}));
   EXPECT_EQ(gateway.NextLine(), "%par_set 97 net%reboot\r");
 }
+
+// Regression: values shown from ":get" were written back as UTF-8 whatever
+// code page they came in, so an untouched Latin-1 SSID changed on the gateway.
+TEST_F(ParameterButtonsTest, GatewayBytesGoBackUnchangedAndEditsKeepTheirCodePage) {
+  struct Row {
+    const char* shown;   // the ":get 97" value as the gateway sent it
+    QString typed;       // the user's edit; null when left alone
+    std::string sent;    // the value of the "%par_set 97" line
+  };
+  const Row rows[] = {
+      {"Caf\xE9", QString(), "Caf\xE9"},                          // Latin-1, untouched
+      {"Caf\xC3\xA9", QString(), "Caf\xC3\xA9"},                  // UTF-8, untouched
+      {"Caf\xE9", QStringLiteral("Caf\u00E9 2"), "Caf\xE9 2"},    // edited: still Latin-1
+      {"Caf\xC3\xA9", QStringLiteral("\u00E9t\u00E9"), "\xC3\xA9t\xC3\xA9"},  // edited: still UTF-8
+      {"Caf\xE9", QStringLiteral("\u20AC"), "\xE2\x82\xAC"},      // beyond Latin-1: UTF-8
+      {"", QStringLiteral("\u00E9"), "\xC3\xA9"},                 // nothing shown: typed text is UTF-8
+  };
+  for (const Row& row : rows) {
+    window->HandleLine(std::string(":get 97 ") + row.shown);
+    if (!row.typed.isNull()) ui.eAPN->setText(row.typed);
+    ui.bWrite_APN->click();
+    EXPECT_EQ(Queue().back(), "%par_set 97 " + row.sent) << row.shown;
+  }
+}

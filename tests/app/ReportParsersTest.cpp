@@ -102,6 +102,13 @@ TEST_F(ReportParsersTest, SignalIsClampedToTheBar) {
       {":cell 1 1 4 0 \"a\"", -114},    // no measurement
       {":cell 1 1 4 x \"a\"", -114},    // not a number: 0
       {":cell 1 1 4 1,00 \"a\"", -100}, // commas are ignored
+      // Hostile numbers wrap to 32 bits; regression: the one that wraps to
+      // INT_MIN was negated in 32 bits (undefined behaviour).
+      {":cell 1 1 4 2147483648 \"a\"", -48},
+      {":cell 1 1 4 -2147483648 \"a\"", -48},
+      {":cell 1 1 4 4294967296 \"a\"", -114},                 // wraps to 0
+      {":cell 1 1 4 99999999999999999999999 \"a\"", -48},     // wraps to -159383553
+      {":cell 1 1 4 -99999999999999999999999 \"a\"", -114},
   };
   for (const auto& [line, level] : rows) {
     window->HandleLine(line);
@@ -194,6 +201,7 @@ TEST_F(ReportParsersTest, ResetEmptiesTheDisplays) {
   EXPECT_EQ(ui.vNetwork->LedType(), ltOff);
   EXPECT_EQ(ui.vNetworkGen->Caption(), "");
   EXPECT_EQ(ui.pSignalLevel->value(), -114);
+  EXPECT_EQ(ui.pSignalLevel->toolTip(), "");  // regression: the old level's hint stayed
   EXPECT_FALSE(ui.vGWStatus->isEnabled());
   EXPECT_EQ(ui.pGWS_Online->text(), "Online");
   // Kept: what the user typed and the server selection.

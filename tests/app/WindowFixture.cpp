@@ -132,6 +132,14 @@ SimulatedGateway::~SimulatedGateway() {
   Stop();
 }
 
+void SimulatedGateway::Control(const std::string& directive) {
+  const int fifo = open(FilePath("control").toLocal8Bit().constData(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_GE(fifo, 0) << "no control FIFO";
+  const std::string line = directive + "\n";
+  EXPECT_EQ(write(fifo, line.data(), line.size()), static_cast<ssize_t>(line.size()));
+  close(fifo);
+}
+
 void SimulatedGateway::Stop() {
   if (m_process.state() == QProcess::NotRunning) return;
   m_process.terminate();

@@ -80,6 +80,9 @@ class SimulatedGateway {
   QString FilePath(const QString& name) const { return m_folder.filePath(name); }
   // Stops the simulator so that its log is complete.
   void Stop();
+  // Runs a directive through the control FIFO; the simulator must have been
+  // started with "--control control".
+  void Control(const std::string& directive);
 
  private:
   QTemporaryDir m_folder;

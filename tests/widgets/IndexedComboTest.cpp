@@ -2,6 +2,8 @@
 
 #include <QAbstractItemView>
 #include <QSignalSpy>
+#include <string>
+#include <vector>
 
 #include "GrayedEdit.h"
 
@@ -24,6 +26,15 @@ TEST_F(IndexedComboTest, FirstAddedItemIsSelectedWithoutChangeEvent) {
   EXPECT_EQ(combo.SelectedKey(), "a");
   EXPECT_EQ(combo.currentText(), QString("Alpha"));
   EXPECT_EQ(changes.count(), 0);
+}
+
+// Regression: the first item was selected (and signalled) before its key was
+// attached, so a handler read an empty key.
+TEST_F(IndexedComboTest, SelectionSignalSeesTheNewKey) {
+  std::vector<std::string> seen;
+  QObject::connect(&combo, &QComboBox::currentIndexChanged, [&] { seen.push_back(combo.SelectedKey()); });
+  AddAbc();
+  EXPECT_EQ(seen, std::vector<std::string>{"a"});
 }
 
 TEST_F(IndexedComboTest, ReAddingAKeyReplacesOnlyItsCaption) {

@@ -96,6 +96,29 @@ TEST_F(LedPanelTest, QtEnabledStateKeepsTheLampFlagInStep) {
   EXPECT_EQ(Shown(led), QColor(0, 255, 0));
 }
 
+// Regression: the flag followed the parent, so a lamp made on (or moved with)
+// a disabled page showed ColorDisabled and would not blink.
+TEST(LedPanelEnabled, IsTheLampsOwnFlagNotItsParents) {
+  QWidget page;
+  page.setEnabled(false);
+  TLedPanel led(&page);
+  led.SetColorOn(clLime);
+  led.SetColorDisabled(clOlive);
+  EXPECT_TRUE(led.Enabled());
+  led.StartBlink();
+  EXPECT_TRUE(led.IsTimerRunning());
+
+  page.setEnabled(true);
+  page.setEnabled(false);
+  EXPECT_TRUE(led.Enabled());
+  EXPECT_EQ(Shown(led), QColor(0, 255, 0));
+
+  led.SetEnabled(false);
+  page.setEnabled(true);
+  EXPECT_FALSE(led.Enabled());
+  EXPECT_EQ(Shown(led), QColor(128, 128, 0));
+}
+
 TEST_F(LedPanelTest, AutoTriggerOnlyBetweenTwoNonEmptyCaptions) {
   led.SetAutoTrigger(true);
   led.SetCaption("first");

@@ -57,6 +57,9 @@ Gateway:
 
 Test controls:
   --no-ack               withhold acknowledgements from the start (SIGUSR1 toggles)
+  --busy MS              a command that finds the gateway idle keeps it busy for MS;
+                         it then answers that command and every line that came
+                         meanwhile (a retransmission, say) back to back
   --split N              write in pieces of at most N bytes ...
   --split-gap MS         ... with this pause between pieces (default 20)
   --hangup-after MS      close the line MS after a program first opened the port, as
@@ -134,6 +137,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
         } else if (option == "--reboot-ms") {
             if (!number(0, 600000)) return ParseResult::Error;
             options.gateway.rebootMs = n;
+        } else if (option == "--busy") {
+            if (!number(0, 600000)) return ParseResult::Error;
+            options.busyMs = n;
         } else if (option == "--split") {
             if (!number(0, 65536)) return ParseResult::Error;
             options.splitBytes = static_cast<std::size_t>(n);

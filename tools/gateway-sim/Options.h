@@ -15,6 +15,7 @@ struct Options {
     std::string controlPath;
     std::string logPath;
     bool noAck = false;
+    Millis busyMs = 0;
     std::size_t splitBytes = 0;
     Millis splitGapMs = 20;
     Millis hangupAfterMs = -1;

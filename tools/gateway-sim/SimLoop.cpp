@@ -142,6 +142,7 @@ void SimLoop::CheckListener(Millis now) {
     listening_ = listening;
     inputLine_.clear();
     inputOverflow_ = false;
+    held_.clear();
     writer_.Clear();
     if (options_.verbose) std::fprintf(stderr, "gateway-sim: port %s\n", listening ? "opened" : "closed");
     if (listening && !everListened_) {
@@ -156,6 +157,7 @@ void SimLoop::Hangup(Millis now) {
     if (options_.verbose) std::fprintf(stderr, "gateway-sim: unplugged\n");
     pty_.Unplug();
     listening_ = false;
+    held_.clear();
     writer_.Clear();
     if (options_.replugAfterMs >= 0) replugAt_ = now + options_.replugAfterMs;
     else stop_ = true;
@@ -170,7 +172,21 @@ void SimLoop::DeliverLine(const std::string& line) {
     if (options_.verbose) std::fprintf(stderr, "gateway-sim -> %s\n", line.c_str());
     // A toggle signalled before these bytes were written must apply to them.
     ApplySignals();
-    model_->HandleLine(line, Now());
+    const Millis now = Now();
+    if (options_.busyMs > 0) {
+        if (held_.empty()) busyUntil_ = now + options_.busyMs;
+        held_.push_back(line);
+        return;
+    }
+    model_->HandleLine(line, now);
+}
+
+void SimLoop::AnswerHeld(Millis now) {
+    if (held_.empty() || now < busyUntil_) return;
+    std::vector<std::string> lines;
+    lines.swap(held_);
+    // All answers leave in one write, so the monitor reads them together.
+    for (const std::string& line : lines) model_->HandleLine(line, now);
 }
 
 void SimLoop::ReadInput() {
@@ -183,6 +199,7 @@ void SimLoop::ReadInput() {
             listening_ = false;
             writer_.Clear();
             inputLine_.clear();
+            held_.clear();
         }
         if (n <= 0) return;
         for (ssize_t i = 0; i < n; ++i) {
@@ -290,6 +307,7 @@ int SimLoop::Run() {
         }
         if (now >= hangupAt_) Hangup(now);
         for (const std::string& directive : script_.TakeDue(now)) Execute(directive, now);
+        AnswerHeld(now);
         model_->Advance(now);
         if (listening_ && writer_.HasPending() && !writer_.Flush(pty_.MasterFd(), now)) {
             listening_ = false;
@@ -298,6 +316,7 @@ int SimLoop::Run() {
         if (stop_) break;
 
         Millis wakeAt = std::min({model_->NextDue(), script_.NextDue(), hangupAt_, replugAt_});
+        if (!held_.empty()) wakeAt = std::min(wakeAt, busyUntil_);
         if (listening_ && writer_.HasPending()) wakeAt = std::min(wakeAt, writer_.NextWriteAt());
         now = Now();
         const Millis limit = listening_ ? 1000 : kListenerPollMs;

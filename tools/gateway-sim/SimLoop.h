@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace gwsim {
 
@@ -36,6 +37,8 @@ private:
     void ReadInput();
     void ReadControl();
     void DeliverLine(const std::string& line);
+    // With --busy: answers the lines held while busy, once the time is up.
+    void AnswerHeld(Millis now);
     void Execute(const std::string& directive, Millis now);
     void Hangup(Millis now);
     void ApplySignals();
@@ -50,6 +53,8 @@ private:
     int controlFd_ = -1;
     int controlKeepAliveFd_ = -1; // our own writer, so the FIFO never reads as closed
     bool controlCreated_ = false;
+    std::vector<std::string> held_; // received while busy, not yet answered
+    Millis busyUntil_ = 0;
     std::string inputLine_;
     bool inputOverflow_ = false;
     std::string controlLine_;

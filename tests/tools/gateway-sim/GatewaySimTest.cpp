@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
@@ -236,6 +237,18 @@ TEST(GatewaySim, AcknowledgementsCanBeWithheldAndRestored) {
     }
     ASSERT_TRUE(sim->Send("%par_get 97"));
     EXPECT_EQ(sim->NextLine(), ":get 97 internet");
+}
+
+TEST(GatewaySim, BusyGatewayAnswersACommandAndItsRepeatBackToBack) {
+    auto sim = StartSim({"--busy", "400"});
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_TRUE(sim->Send("%par_get 97"));
+    ASSERT_TRUE(sim->Send("%par_get 97")); // the monitor's retransmission
+    ASSERT_TRUE(sim->Send("%info"));
+    const std::vector<std::string> expected = {"OK par_get", ":get 97 internet", "OK par_get", ":get 97 internet",
+                                               "OK info"};
+    for (const std::string& line : expected) EXPECT_EQ(sim->NextLine(), line);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(400));
 }
 
 TEST(GatewaySim, RestartIsSilentThenAnnounced) {
