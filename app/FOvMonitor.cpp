@@ -295,8 +295,7 @@ void TFOvMonitor::WaitUntilSent(std::size_t byteCount) {
 }
 
 void TFOvMonitor::cComPortOpen() {
-  RxBuffer.clear();
-  m_skippingLongLine = false;
+  ClearReceived();
   ui->bClose->setEnabled(true);
   ResetGatewayState();
   bGetInfoClick();

@@ -1,7 +1,6 @@
 #include "GatewayTrace.h"
 
 #include "support/MyFunctions.h"
-#include "support/Trace.h"
 
 namespace {
 
@@ -25,10 +24,6 @@ std::string GatewayTraceText(const std::string& line) {
   return line.substr(0, line.size() - rest.size()) + "***";
 }
 
-void TraceGatewaySent(const std::string& line) {
-  if (Trace::Enabled()) Trace::Line("> " + GatewayTraceText(line));
-}
-
-void TraceGatewayReceived(const std::string& line) {
-  if (Trace::Enabled()) Trace::Line("< " + GatewayTraceText(line));
+void TraceGatewayLine(const char* direction, const std::string& line) {
+  Trace::Line(direction + GatewayTraceText(line));
 }

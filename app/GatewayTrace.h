@@ -9,7 +9,14 @@
 
 #include <string>
 
+#include "support/Trace.h"
+
 // The line as traced, secrets masked.
 std::string GatewayTraceText(const std::string& line);
-void TraceGatewaySent(const std::string& line);
-void TraceGatewayReceived(const std::string& line);
+void TraceGatewayLine(const char* direction, const std::string& line);
+inline void TraceGatewaySent(const std::string& line) {
+  if (Trace::Enabled()) TraceGatewayLine("> ", line);
+}
+inline void TraceGatewayReceived(const std::string& line) {
+  if (Trace::Enabled()) TraceGatewayLine("< ", line);
+}

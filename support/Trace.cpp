@@ -16,8 +16,6 @@ namespace {
 
 std::mutex g_mutex;
 TUniqueFd g_file;
-// Read on every gateway line, so checked without the lock.
-std::atomic<bool> g_enabled{false};
 
 std::string Stamp() {
   const TDateTimeParts t = DecodeDateTime(Now());
@@ -38,6 +36,8 @@ bool IsSecretName(std::string_view name) {
 
 namespace Trace {
 
+std::atomic<bool> g_enabled{false};
+
 bool Open(const std::string& path, std::string* error) {
   TUniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOCTTY, 0600));
   if (!file.valid()) {
@@ -55,8 +55,6 @@ void Close() {
   g_enabled = false;
   g_file.reset();
 }
-
-bool Enabled() { return g_enabled; }
 
 void Line(std::string_view text) {
   if (!g_enabled) return;

@@ -19,6 +19,7 @@
 // Thread: every function may be called from any thread. The stamp comes from
 // Now() (support/Clock.h), so tests can fix it.
 
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -31,7 +32,9 @@ namespace Trace {
 bool Open(const std::string& path, std::string* error = nullptr);
 // Stops tracing and closes the file.
 void Close();
-bool Enabled();
+// Read for every gateway line, hence inline and without a lock.
+extern std::atomic<bool> g_enabled;
+inline bool Enabled() { return g_enabled.load(std::memory_order_relaxed); }
 
 // Writes "<stamp> <text>" and a LF; nothing while tracing is off.
 void Line(std::string_view text);
