@@ -143,9 +143,11 @@ void TFOvMonitor::ClearReceived() {
 void TFOvMonitor::HandleLine(const std::string& line) {
   TraceGatewayReceived(line);
   const std::string_view text(line);
-  const std::size_t space = text.find(' ');
+  // Keywords are a few bytes long: a plain loop beats a library search here.
+  std::size_t space = 0;
+  while (space < text.size() && text[space] != ' ') ++space;
   const std::string_view keyword = text.substr(0, space);
-  const std::string_view argument = space == std::string_view::npos ? std::string_view() : text.substr(space + 1);
+  const std::string_view argument = space < text.size() ? text.substr(space + 1) : std::string_view();
 
   if (keyword == "OK" || keyword == "ERROR") {
     ui->lOK->TriggerColor(keyword == "OK" ? clLime : clRed);

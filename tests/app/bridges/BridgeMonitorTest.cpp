@@ -461,7 +461,9 @@ TEST_F(BridgeMonitorTest, RowUpdatesAlwaysMatchAFullReload) {
       EXPECT_FALSE(monitor->RefreshPending());
       const auto updated = snapshot();
       const bool blinkEnabled = blink->isEnabled();
-      if (!selected.empty() && FindInColumn(selected) >= 0) EXPECT_EQ(GridRow(grid->currentRow())[0], selected);
+      if (!selected.empty() && FindInColumn(selected) >= 0) {
+        EXPECT_EQ(GridRow(grid->currentRow())[0], selected);
+      }
       monitor->RefreshBridges();
       ASSERT_EQ(updated, snapshot()) << "pass " << pass;
       EXPECT_EQ(blinkEnabled, blink->isEnabled());
