@@ -159,6 +159,8 @@ class TFOvMonitor : public QWidget {
   void ClearQueue();
   // The system's handler for a line kind; see HandleLine.
   void Dispatch(std::string_view keyword, std::string_view argument);
+  // HandleLine on a view; the view is not used once a parser has been called.
+  void HandleText(std::string_view text);
   // Empties RxBuffer with its offsets (the port opened, or an over-long line).
   void ClearReceived();
 

@@ -107,7 +107,6 @@ void TFOvMonitor::ReceiveBytes(const std::string& bytes) {
   // bytes arrive: the nested call goes on from the shared offsets, so lines
   // keep their order, and only the outermost call compacts the buffer.
   ++m_receiveDepth;
-  std::string line;  // reused: one allocation per burst, not per line
   for (;;) {
     const std::size_t cr = RxBuffer.find('\r', m_rxScanned);
     if (cr == std::string::npos) {
@@ -117,9 +116,10 @@ void TFOvMonitor::ReceiveBytes(const std::string& bytes) {
     const std::size_t start = m_rxConsumed;
     m_rxConsumed = m_rxScanned = cr + 1;
     if (cr - start >= kMaxLineLength) continue;
-    // Copied out: a nested call may grow (and move) the buffer meanwhile.
-    line.assign(TrimLine(std::string_view(RxBuffer).substr(start, cr - start)));
-    if (!line.empty()) HandleLine(line);
+    // A view into the buffer, not a copy: HandleText is done with it before a
+    // parser (which gets its own copy) could let a nested call move the buffer.
+    const std::string_view line = TrimLine(std::string_view(RxBuffer).substr(start, cr - start));
+    if (!line.empty()) HandleText(line);
   }
   if (--m_receiveDepth > 0) return;
   RxBuffer.erase(0, m_rxConsumed);
@@ -140,9 +140,10 @@ void TFOvMonitor::ClearReceived() {
   m_skippingLongLine = false;
 }
 
-void TFOvMonitor::HandleLine(const std::string& line) {
-  TraceGatewayReceived(line);
-  const std::string_view text(line);
+void TFOvMonitor::HandleLine(const std::string& line) { HandleText(line); }
+
+void TFOvMonitor::HandleText(std::string_view text) {
+  TraceGatewayReceived(text);
   // Keywords are a few bytes long: a plain loop beats a library search here.
   std::size_t space = 0;
   while (space < text.size() && text[space] != ' ') ++space;

@@ -8,6 +8,7 @@
 // Thread: any thread; nothing is written while tracing is off.
 
 #include <string>
+#include <string_view>
 
 #include "support/Trace.h"
 
@@ -17,6 +18,6 @@ void TraceGatewayLine(const char* direction, const std::string& line);
 inline void TraceGatewaySent(const std::string& line) {
   if (Trace::Enabled()) TraceGatewayLine("> ", line);
 }
-inline void TraceGatewayReceived(const std::string& line) {
-  if (Trace::Enabled()) TraceGatewayLine("< ", line);
+inline void TraceGatewayReceived(std::string_view line) {
+  if (Trace::Enabled()) TraceGatewayLine("< ", std::string(line));
 }
