@@ -1,16 +1,21 @@
 #include "BridgeMonitor.h"
 
 #include <QCheckBox>
+#include <QEvent>
 #include <QHeaderView>
+#include <QKeyEvent>
+#include <QKeySequence>
 #include <QPushButton>
 #include <QSlider>
 #include <QTableWidget>
 #include <QTimer>
 #include <algorithm>
+#include <ctime>
 #include <random>
 
 #include "support/MyConvert.h"
 #include "support/MyFunctions.h"
+#include "widgets/Clipboard.h"
 #include "widgets/Color.h"
 #include "widgets/LedPanel.h"
 #include "widgets/QtText.h"
@@ -52,6 +57,32 @@ std::uint8_t ByteAt(const std::string& frame, std::size_t offset) {
   return static_cast<std::uint8_t>(frame[offset]);
 }
 
+// Past this many changed bridges in one pass a full reload is the cheaper way.
+std::size_t RowUpdateLimit(int shownRows) { return std::max<std::size_t>(8, static_cast<std::size_t>(shownRows) / 8); }
+
+// Runs the queued grid update, brings the grid up to date before it is painted
+// and copies the selected rows on Ctrl+C.
+class TRefreshGate : public QObject {
+ public:
+  TRefreshGate(TBridgeMonitor& monitor, QTableWidget* grid) : m_monitor(monitor) {
+    grid->installEventFilter(this);
+    grid->viewport()->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Paint && m_monitor.RefreshPending()) {
+      m_monitor.FlushRefresh();
+    } else if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+      CopyToClipboard(m_monitor.SelectedRowsText());
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  TBridgeMonitor& m_monitor;
+};
+
 TBridgeMonitor::TRandomByte SystemRandomByte() {
   std::random_device entropy;
   return [generator = std::mt19937(entropy())]() mutable {
@@ -73,7 +104,9 @@ TBridgeMonitor::TBridgeMonitor(TSQLiteDB& database, const TBridgeControls& contr
       m_updateSignalTx(database),
       m_clearSignalTx(database),
       m_selectBridges(database),
-      m_selectApiVersion(database) {
+      m_selectApiVersion(database),
+      m_selectBridge(database),
+      m_gate(std::make_unique<TRefreshGate>(*this, controls.sBridges)) {
   m_insertBridge.SQL = {"INSERT OR IGNORE INTO `brg` (`MAC`,`APIVer`,`Received`)",
                         "VALUES (?,?,CURRENT_TIMESTAMP)"};
   m_updateReceived.SQL = {"UPDATE `brg`", "SET `Received` = CURRENT_TIMESTAMP, `RSSI_RX` = ?",
@@ -88,7 +121,16 @@ TBridgeMonitor::TBridgeMonitor(TSQLiteDB& database, const TBridgeControls& contr
                          "WHERE `RSSI_RX` >= ?",
                          "ORDER BY `MAC`"};
   m_selectApiVersion.SQL = {"SELECT `ApiVer`", "FROM `brg`", "WHERE `MAC` = ?"};
+  // One row of the refresh query, with the second it was read in.
+  m_selectBridge.SQL = {"SELECT `MAC`, `Version`, `BoardType`, `RSSI_RX`,",
+                        "  TIME(`Received`, 'localtime') AS `ReceivedLocal`,",
+                        "  (UNIXEPOCH() - UNIXEPOCH(`Received`)) AS `TimePassed`,",
+                        "  UNIXEPOCH() AS `Now`",
+                        "FROM `brg`",
+                        "WHERE `RSSI_RX` >= ? AND `MAC` = ?"};
 }
+
+TBridgeMonitor::~TBridgeMonitor() = default;
 
 bool TBridgeMonitor::Ready(TSQLiteQuery& query) {
   if (query.Statement()) return true;
@@ -184,7 +226,115 @@ void TBridgeMonitor::ParseBridgeReport(const std::string& args) {
     m_updateSignalTx.ExecSQL();
   }
 
-  RefreshBridges();
+  // A frame that stored nothing still refreshes the grid: only a reload does.
+  RequestRefresh(type == kTypeInformation || type == kTypeAnswer ? id : std::string());
+}
+
+void TBridgeMonitor::RequestRefresh(const std::string& id) {
+  if (id.empty())
+    m_fullReload = true;
+  else
+    m_changed.insert(id);
+  if (m_pending) return;
+  m_pending = true;
+  QMetaObject::invokeMethod(m_gate.get(), [this] { FlushRefresh(); }, Qt::QueuedConnection);
+}
+
+void TBridgeMonitor::FlushRefresh() {
+  if (!m_pending) return;
+  m_pending = false;
+  const bool monitoring = m_controls.cShow_BRG->isChecked();
+  bool reload = m_fullReload || m_changed.size() > RowUpdateLimit(ShownRows());
+  if (!reload) {
+    EnsureHeader();
+    for (const std::string& id : m_changed)
+      if (!UpdateRow(id, monitoring)) {
+        reload = true;
+        break;
+      }
+  }
+  m_changed.clear();
+  m_fullReload = false;
+  if (reload)
+    RefreshBridges();
+  else
+    SetTimerAndButtons(ShownRows() > 0, monitoring);
+}
+
+bool TBridgeMonitor::UpdateRow(const std::string& id, bool monitoring) {
+  if (!Ready(m_selectBridge)) return false;
+  m_selectBridge.Reset();
+  m_selectBridge.BindParam(1, Variant(static_cast<std::int32_t>(m_controls.tBridgeLevel->value())));
+  m_selectBridge.BindParam(2, Variant(id));
+  std::vector<QString> cells;
+  if (m_selectBridge.Open() && !m_selectBridge.Eof()) {
+    // The other rows' "Time" was read in another second: only a reload shows them right.
+    if (monitoring && m_selectBridge.FieldValue("Now").ToInt64() != m_reloadSecond) {
+      m_selectBridge.Reset();
+      return false;
+    }
+    for (const char* column : {"MAC", "Version", "BoardType", monitoring ? "TimePassed" : "ReceivedLocal", "RSSI_RX"})
+      cells.push_back(ToQString(m_selectBridge.FieldValue(column).ToString()));
+  }
+  m_selectBridge.Reset();
+
+  QTableWidget* grid = m_controls.sBridges;
+  const int row = FindRow(ToQString(id));
+  if (row >= 0) {
+    if (cells.empty()) {
+      // Filtered out now; the last row leaves the grid's one empty row behind.
+      if (ShownRows() == 1)
+        FillGrid({});
+      else
+        grid->removeRow(row);
+      return true;
+    }
+    for (int column = 0; column < kColumnCount; ++column) {
+      QTableWidgetItem* item = grid->item(row, column);
+      if (!item)
+        grid->setItem(row, column, new QTableWidgetItem(cells[column]));  // the grid owns it
+      else if (item->text() != cells[column])
+        item->setText(cells[column]);
+    }
+  } else if (!cells.empty()) {
+    if (ShownRows() == 0) {
+      FillGrid({cells});
+      return true;
+    }
+    // Inserted rows move the current index with them: the selection stays on its bridge.
+    const int place = -1 - row;
+    grid->insertRow(place);
+    for (int column = 0; column < kColumnCount; ++column)
+      grid->setItem(place, column, new QTableWidgetItem(cells[column]));  // the grid owns it
+  }
+  return true;
+}
+
+int TBridgeMonitor::ShownRows() const {
+  const QTableWidget* grid = m_controls.sBridges;
+  if (grid->rowCount() == 1) {
+    const QTableWidgetItem* first = grid->item(0, 0);
+    if (!first || first->text().isEmpty()) return 0;
+  }
+  return grid->rowCount();
+}
+
+// The rows are in `MAC` order, byte by byte as SQLite sorts them, which for
+// these ASCII IDs is QString's order too.
+int TBridgeMonitor::FindRow(const QString& id) const {
+  const QTableWidget* grid = m_controls.sBridges;
+  int low = 0, high = ShownRows();
+  while (low < high) {
+    const int middle = low + (high - low) / 2;
+    const QTableWidgetItem* item = grid->item(middle, 0);
+    const int order = QString::compare(item ? item->text() : QString(), id, Qt::CaseSensitive);
+    if (order == 0) return middle;
+    if (order < 0)
+      low = middle + 1;
+    else
+      high = middle;
+  }
+  return -1 - low;
 }
 
 void TBridgeMonitor::EnsureHeader() {
@@ -201,8 +351,14 @@ void TBridgeMonitor::EnsureHeader() {
 }
 
 void TBridgeMonitor::RefreshBridges() {
+  // Whatever was noted is read with everything else.
+  m_pending = m_fullReload = false;
+  m_changed.clear();
   EnsureHeader();
   const bool monitoring = m_controls.cShow_BRG->isChecked();
+  // Taken before the query: a second that turns during it makes the next row
+  // update reload rather than show a stale "Time".
+  m_reloadSecond = static_cast<std::int64_t>(std::time(nullptr));
 
   std::vector<std::vector<QString>> rows;
   if (Ready(m_selectBridges)) {
@@ -230,11 +386,13 @@ void TBridgeMonitor::RefreshBridges() {
   // The user picked a bridge, not a row: a bridge that appears above it must
   // not make Blink target another one.
   const int currentRow = m_controls.sBridges->currentRow();
-  const std::string selected = currentRow >= 0 ? SelectedBridge() : std::string();
+  const std::string selected = currentRow >= 0 ? IdAtCurrentRow() : std::string();
   FillGrid(rows);
   if (!selected.empty()) KeepSelection(selected);
+  SetTimerAndButtons(!rows.empty(), monitoring);
+}
 
-  const bool hasRows = !rows.empty();
+void TBridgeMonitor::SetTimerAndButtons(bool hasRows, bool monitoring) {
   QTimer* timer = m_controls.tRefreshBridges;
   if (hasRows && monitoring) {
     // Restarting a running timer would postpone its tick on every report, and
@@ -283,7 +441,10 @@ void TBridgeMonitor::KeepSelection(const std::string& id) {
   // stays the one that Blink targets.
 }
 
-void TBridgeMonitor::ClearBridges() { m_database.Execute("DELETE FROM `brg`"); }
+void TBridgeMonitor::ClearBridges() {
+  m_changed.clear();
+  m_database.Execute("DELETE FROM `brg`");
+}
 
 void TBridgeMonitor::SendBridgePacket(const std::string& id, std::uint8_t command, const std::string& suffix) {
   std::int32_t apiVersion = kDefaultApiVersion;
@@ -316,7 +477,32 @@ void TBridgeMonitor::tBridgeLevelChange() {
   RefreshBridges();
 }
 
-std::string TBridgeMonitor::SelectedBridge() const {
+std::string TBridgeMonitor::SelectedBridge() {
+  FlushRefresh();
+  return IdAtCurrentRow();
+}
+
+std::string TBridgeMonitor::SelectedRowsText() {
+  FlushRefresh();
+  const QTableWidget* grid = m_controls.sBridges;
+  std::string text;
+  for (int column = 0; column < kColumnCount; ++column) text += std::string(column ? "\t" : "") + kHeaders[column];
+  text += '\n';
+  if (ShownRows() == 0) return text;
+  QModelIndexList selected = grid->selectionModel()->selectedRows();
+  std::sort(selected.begin(), selected.end(), [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  for (const QModelIndex& index : selected) {
+    for (int column = 0; column < kColumnCount; ++column) {
+      const QTableWidgetItem* item = grid->item(index.row(), column);
+      if (column) text += '\t';
+      if (item) text += FromQString(item->text());
+    }
+    text += '\n';
+  }
+  return text;
+}
+
+std::string TBridgeMonitor::IdAtCurrentRow() const {
   const QTableWidget* grid = m_controls.sBridges;
   const int row = grid->currentRow() < 0 ? 0 : grid->currentRow();
   const QTableWidgetItem* item = grid->item(row, 0);

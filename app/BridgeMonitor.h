@@ -13,6 +13,15 @@
 // The statements are prepared once, on first use, and reused for every report:
 // a gateway near many bridges sends a report per bridge every few seconds.
 //
+// A report does not reload the whole grid. The bridges it touched are noted
+// and, once per pass of the event loop, only their rows are read and only the
+// cells that changed are set (rows inserted or removed in ORDER BY `MAC`
+// order). The grid is brought up to date before it is painted, before Blink or
+// Check signal reads it and before it is copied, so whatever the user sees or
+// acts on is what RefreshBridges would show at that moment. A full reload is
+// still made when a row update cannot give that: "Time" counting seconds
+// since the last full reload, a frame that stored nothing, many bridges at once.
+//
 // Failures: a malformed report is ignored (or decoded with zeros) and shows
 // nothing; a failing statement leaves the table as it was. Nothing throws.
 //
@@ -21,12 +30,15 @@
 #include <QString>
 #include <cstdint>
 #include <functional>
+#include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "db/MySQLite.h"
 
 class QCheckBox;
+class QObject;
 class QPushButton;
 class QSlider;
 class QTableWidget;
@@ -56,6 +68,7 @@ class TBridgeMonitor {
   // randomByte uses a PRNG seeded from the system's entropy source.
   TBridgeMonitor(TSQLiteDB& database, const TBridgeControls& controls, TQueueCommand queueCommand,
                  TRandomByte randomByte = {});
+  ~TBridgeMonitor();
   TBridgeMonitor(const TBridgeMonitor&) = delete;
   TBridgeMonitor& operator=(const TBridgeMonitor&) = delete;
 
@@ -73,6 +86,12 @@ class TBridgeMonitor {
   void ParseBridgeReport(const std::string& args);
   // Reloads the grid from `brg` and sets the refresh timer and the buttons.
   void RefreshBridges();
+  // Brings the grid up to date with the reports noted since the last update
+  // (runs by itself at the end of the event loop's pass and before a paint).
+  void FlushRefresh();
+  bool RefreshPending() const { return m_pending; }
+  // The header and the selected rows as tab-separated lines (Ctrl+C on the grid).
+  std::string SelectedRowsText();
   // Forgets every bridge (at every reset of the gateway state). The grid is
   // not reloaded here: the caller refreshes it.
   void ClearBridges();
@@ -94,12 +113,24 @@ class TBridgeMonitor {
   void bBRG_SignalClick();
 
   // The bridge ID in column 0 of the grid's current row; the first row when
-  // none is current yet, as the grid starts on its first row.
-  std::string SelectedBridge() const;
+  // none is current yet, as the grid starts on its first row. The grid is
+  // brought up to date first.
+  std::string SelectedBridge();
 
  private:
   void EnsureHeader();
   void FillGrid(const std::vector<std::vector<QString>>& rows);
+  // Notes a changed bridge (or, with an empty id, that only a full reload will
+  // do) and asks for one update at the end of this pass of the event loop.
+  void RequestRefresh(const std::string& id);
+  // Reads the bridge's row and inserts, updates or removes it in the grid;
+  // false when a full reload is needed instead (the second changed).
+  bool UpdateRow(const std::string& id, bool monitoring);
+  // The grid's row of id, or where it would be inserted (negative: -1 - place).
+  int FindRow(const QString& id) const;
+  int ShownRows() const;
+  void SetTimerAndButtons(bool hasRows, bool monitoring);
+  std::string IdAtCurrentRow() const;
   // Makes the row of bridge id current again after the rows moved.
   void KeepSelection(const std::string& id);
   // Prepared on first use and kept; false when the statement does not compile.
@@ -117,4 +148,15 @@ class TBridgeMonitor {
   TSQLiteQuery m_clearSignalTx;
   TSQLiteQuery m_selectBridges;
   TSQLiteQuery m_selectApiVersion;
+  TSQLiteQuery m_selectBridge;
+
+  // Bridges reported since the grid was last brought up to date.
+  std::set<std::string> m_changed;
+  bool m_pending = false;
+  bool m_fullReload = false;
+  // UNIXEPOCH() of the last full reload: while monitoring, "Time" of the rows
+  // not reported is right only within that second.
+  std::int64_t m_reloadSecond = -1;
+  // Receives the queued update and watches the grid's paints and keys.
+  std::unique_ptr<QObject> m_gate;
 };

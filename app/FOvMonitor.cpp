@@ -18,6 +18,7 @@
 #include <thread>
 
 #include "BridgeMonitor.h"
+#include "GatewayTrace.h"
 #include "cloud/GatewayCloud.h"
 #include "cloud/OrvaneApi.h"
 #include "db/MonitorSchema.h"
@@ -299,6 +300,7 @@ void TFOvMonitor::bCloseClick() {
       // Directly, not queued: the gateway stops reporting before the port goes.
       const std::string farewell = "%show_off\r";
       cCom->WriteText(farewell);
+      TraceGatewaySent("%show_off");
       WaitUntilSent(farewell.size());
     } catch (...) {
       // The port is closed regardless.
@@ -320,8 +322,7 @@ void TFOvMonitor::WaitUntilSent(std::size_t byteCount) {
 }
 
 void TFOvMonitor::cComPortOpen() {
-  RxBuffer.clear();
-  m_skippingLongLine = false;
+  ClearReceived();
   ui->bClose->setEnabled(true);
   ResetGatewayState();
   bGetInfoClick();

@@ -28,6 +28,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 #include "cloud/OvAccounts.h"
 
@@ -220,7 +221,11 @@ class TFOvMonitor : public QWidget {
   void PopHead();
   void ClearQueue();
   // The system's handler for a line kind; see HandleLine.
-  void Dispatch(const std::string& keyword, const std::string& argument);
+  void Dispatch(std::string_view keyword, std::string_view argument);
+  // HandleLine on a view; the view is not used once a parser has been called.
+  void HandleText(std::string_view text);
+  // Empties RxBuffer with its offsets (the port opened, or an over-long line).
+  void ClearReceived();
 
   std::unique_ptr<Ui::uOrvaneMonitor> ui;
   std::unique_ptr<TAfComPort> cCom;
@@ -233,6 +238,12 @@ class TFOvMonitor : public QWidget {
   // the head; only then can an acknowledgement match it.
   bool m_headWritten = false;
   std::string RxBuffer;
+  // RxBuffer's first m_rxConsumed bytes are handled lines not yet compacted
+  // away; up to m_rxScanned it holds no CR. m_receiveDepth counts nested
+  // ReceiveBytes calls (see there).
+  std::size_t m_rxConsumed = 0;
+  std::size_t m_rxScanned = 0;
+  int m_receiveDepth = 0;
   // Set while the rest of an over-long line is being skipped up to its CR.
   bool m_skippingLongLine = false;
   std::string AppVersion;

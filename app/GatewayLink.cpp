@@ -3,6 +3,9 @@
 // and the dispatch of each line by its first word.
 #include "FOvMonitor.h"
 
+#include <string_view>
+
+#include "GatewayTrace.h"
 #include "serial/AfComPort.h"
 #include "support/MyFunctions.h"
 #include "ui_uOrvaneMonitor.h"
@@ -46,6 +49,7 @@ void TFOvMonitor::tCommandsTimer() {
   if (CommandQueue.empty()) return;
   try {
     cCom->WriteText(CommandQueue.front() + "\r");
+    TraceGatewaySent(CommandQueue.front());
     m_headWritten = true;
     tCommands.setInterval(kRetransmitMs);
     tCommands.start();
@@ -73,6 +77,21 @@ void TFOvMonitor::tKeepAliveTimer() { QueueCommandFlag("%show_state", true); }
 
 void TFOvMonitor::cComDataRecived() { ReceiveBytes(cCom->ReadAllText()); }
 
+namespace {
+
+// LF, CR and blanks off both ends; a tab stays.
+std::string_view TrimLine(std::string_view line) {
+  const auto blank = [](char c) { return c == '\n' || c == '\r' || c == ' '; };
+  while (!line.empty() && blank(line.front())) line.remove_prefix(1);
+  while (!line.empty() && blank(line.back())) line.remove_suffix(1);
+  return line;
+}
+
+}  // namespace
+
+// One pass over the new bytes and one compaction per event: lines are cut by
+// moving an offset, not by erasing each from the front of the buffer, which
+// made a burst of n lines cost n times the buffer.
 void TFOvMonitor::ReceiveBytes(const std::string& bytes) {
   std::size_t from = 0;
   if (m_skippingLongLine) {
@@ -84,28 +103,52 @@ void TFOvMonitor::ReceiveBytes(const std::string& bytes) {
   }
   RxBuffer.append(bytes, from, std::string::npos);
 
+  // A parser may run a nested event loop (an error message) in which more
+  // bytes arrive: the nested call goes on from the shared offsets, so lines
+  // keep their order, and only the outermost call compacts the buffer.
+  ++m_receiveDepth;
   for (;;) {
-    const std::size_t cr = RxBuffer.find('\r');
-    if (cr == std::string::npos) break;
-    std::string line = RxBuffer.substr(0, cr);
-    RxBuffer.erase(0, cr + 1);
-    if (line.size() >= kMaxLineLength) continue;
-    line = TrimCharSet(line, "\r\n ");
-    if (!line.empty()) HandleLine(line);
+    const std::size_t cr = RxBuffer.find('\r', m_rxScanned);
+    if (cr == std::string::npos) {
+      m_rxScanned = RxBuffer.size();
+      break;
+    }
+    const std::size_t start = m_rxConsumed;
+    m_rxConsumed = m_rxScanned = cr + 1;
+    if (cr - start >= kMaxLineLength) continue;
+    // A view into the buffer, not a copy: HandleText is done with it before a
+    // parser (which gets its own copy) could let a nested call move the buffer.
+    const std::string_view line = TrimLine(std::string_view(RxBuffer).substr(start, cr - start));
+    if (!line.empty()) HandleText(line);
   }
+  if (--m_receiveDepth > 0) return;
+  RxBuffer.erase(0, m_rxConsumed);
+  m_rxScanned -= m_rxConsumed;
+  m_rxConsumed = 0;
 
   // Without a bound a gateway (or line noise) that never sends a CR would grow
   // the buffer without end; such bytes are dropped as one over-long line.
   if (RxBuffer.size() >= kMaxLineLength) {
-    RxBuffer.clear();
+    ClearReceived();
     m_skippingLongLine = true;
   }
 }
 
-void TFOvMonitor::HandleLine(const std::string& line) {
-  const std::size_t space = line.find(' ');
-  const std::string keyword = line.substr(0, space);
-  const std::string argument = space == std::string::npos ? std::string() : line.substr(space + 1);
+void TFOvMonitor::ClearReceived() {
+  RxBuffer.clear();
+  m_rxConsumed = m_rxScanned = 0;
+  m_skippingLongLine = false;
+}
+
+void TFOvMonitor::HandleLine(const std::string& line) { HandleText(line); }
+
+void TFOvMonitor::HandleText(std::string_view text) {
+  TraceGatewayReceived(text);
+  // Keywords are a few bytes long: a plain loop beats a library search here.
+  std::size_t space = 0;
+  while (space < text.size() && text[space] != ' ') ++space;
+  const std::string_view keyword = text.substr(0, space);
+  const std::string_view argument = space < text.size() ? text.substr(space + 1) : std::string_view();
 
   if (keyword == "OK" || keyword == "ERROR") {
     ui->lOK->TriggerColor(keyword == "OK" ? clLime : clRed);
@@ -115,8 +158,8 @@ void TFOvMonitor::HandleLine(const std::string& line) {
     if (CommandQueue.empty() || !m_headWritten) return;
     // The gateway names the command without its "%", or only a leading part
     // of it, or nothing at all; a bare acknowledgement matches any head.
-    const std::string& head = CommandQueue.front();
-    const std::string named = head.size() > 1 ? head.substr(1, argument.size()) : std::string();
+    const std::string_view head = CommandQueue.front();
+    const std::string_view named = head.size() > 1 ? head.substr(1, argument.size()) : std::string_view();
     if (named == argument) {
       tCommands.stop();
       tCommands.setInterval(kNextCommandMs);
@@ -128,11 +171,11 @@ void TFOvMonitor::HandleLine(const std::string& line) {
   Dispatch(keyword, argument);
 }
 
-void TFOvMonitor::Dispatch(const std::string& keyword, const std::string& argument) {
+void TFOvMonitor::Dispatch(std::string_view keyword, std::string_view argument) {
   // Report lines are not tied to the head of the queue; none acknowledges it.
   using Parser = void (TFOvMonitor::*)(const std::string&);
   static const struct {
-    const char* keyword;
+    std::string_view keyword;
     Parser parser;
   } kParsers[] = {
       {":gnss", &TFOvMonitor::ParseGNSS},
@@ -141,9 +184,12 @@ void TFOvMonitor::Dispatch(const std::string& keyword, const std::string& argume
       {":get", &TFOvMonitor::ParseGet},   {":state", &TFOvMonitor::ShowCloudState},
       {":info", &TFOvMonitor::ParseInfo}, {":brg2gw", &TFOvMonitor::ParseBridgeReport},
   };
+  // Most keywords differ from each other in their second character, so that
+  // is compared before the rest: this runs for every line of a burst.
+  if (keyword.size() < 3 || keyword[0] != ':') return;
   for (const auto& entry : kParsers) {
-    if (keyword == entry.keyword) {
-      (this->*entry.parser)(argument);
+    if (entry.keyword.size() == keyword.size() && entry.keyword[1] == keyword[1] && entry.keyword == keyword) {
+      (this->*entry.parser)(std::string(argument));
       return;
     }
   }

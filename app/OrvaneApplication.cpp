@@ -1,5 +1,6 @@
 #include "OrvaneApplication.h"
 
+#include <QIcon>
 #include <QMessageBox>
 #include <QThread>
 
@@ -12,6 +13,10 @@ TOrvaneApplication::TOrvaneApplication(int& argc, char** argv) : QApplication(ar
   // every window title ("... v1.2.3.4 — Qel Orvane Monitor"); without one the
   // display name falls back to this and the caption stays the window's own.
   setApplicationName(QStringLiteral("Qel Orvane Monitor"));
+  // Ties the windows to the installed desktop entry (its icon and name in the
+  // task switcher, Wayland's application ID).
+  setDesktopFileName(QStringLiteral("com.qel.OrvaneMonitor"));
+  setWindowIcon(QIcon(QStringLiteral(":/orvane.png")));
   m_reportError = [](const std::string& message) {
     QMessageBox::critical(activeWindow(), applicationDisplayName(), ToQString(message));
   };

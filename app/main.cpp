@@ -1,4 +1,5 @@
-// Program entry: the application, its one window, the message loop.
+// Program entry: the command line, the application, its one window, the message loop.
+#include "CommandLine.h"
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
 #include "support/VersionRecord.h"
@@ -8,8 +9,12 @@ ORVANE_EMBED_VERSION_RECORD(PROJECT_VERSION_MAJOR, PROJECT_VERSION_MINOR, PROJEC
                             PROJECT_VERSION_TWEAK);
 
 int main(int argc, char** argv) {
+  // Read before the application object, so --help and --version need no display.
+  TCommandLine options;
+  if (const auto status = RunCommandLine(argc, argv, options)) return *status;
   TOrvaneApplication application(argc, argv);
   TFOvMonitor window;
   window.show();
+  ApplyCommandLine(window, options);
   return application.exec();
 }

@@ -8,14 +8,16 @@
 # COM1 is the gateway simulator's link, every cloud server and the version host are the
 # cloud simulator and the map's tiles come from tile-sim, stores the simulated cloud's demo
 # account there (selected, so registration, summary and the cloud grids work without
-# typing a key), and starts the monitor on it (trusting the cloud simulator's certificate):
-# under the user's display, under xvfb-run when there is none, or on Qt's offscreen
-# platform when ORVANE_HEADLESS=1. Open COM1 in the window to talk to the gateway. The
-# simulators and the temporary folder go when the monitor exits (or on Ctrl-C).
+# typing a key), and starts the monitor on it (trusting the cloud simulator's certificate)
+# with --port COM1 --open, so the window shows a live gateway at once: under the user's
+# display, under xvfb-run when there is none, or on Qt's offscreen platform when
+# ORVANE_HEADLESS=1. The simulators and the temporary folder (xvfb-run's included) go when
+# the monitor exits, on Ctrl-C and on TERM.
 #
 # Environment: ORVANE_BUILD_DIR (default build/), ORVANE_SKIP_SETUP=1 to reuse a build,
-# ORVANE_HEADLESS=1 as above. The simulators' own messages are in the temporary folder's
-# sim.err and cloud.err.
+# ORVANE_HEADLESS=1 as above, ORVANE_TRACE=FILE to trace the gateway dialogue and the cloud
+# requests to FILE. The simulators' own messages are in the temporary folder's sim.err,
+# cloud.err and tiles.err.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -149,18 +151,29 @@ HIVE
 printf '%s' "$demo_key" |
   "$account_tool" --add-account "$demo_account" --title "Qel demo" --server aws-prod-cloud --select >/dev/null
 
-echo "run: simulated gateway on COM1 ($link -> $(head -n 1 "$work/sim.out")); map tiles from $tile_url; open COM1 in the window"
-echo "run: simulated cloud on https://$cloud_host; account $demo_account is selected on the \"Orvane cloud\" tab"
+# Without a session's runtime folder Qt would make one of its own in /tmp and leave it there.
+if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
+  export XDG_RUNTIME_DIR="$work/runtime"
+  mkdir -m 700 "$XDG_RUNTIME_DIR"
+fi
+monitor_args=(--port COM1 --open)
+[ -n "${ORVANE_TRACE:-}" ] && monitor_args+=(--trace "$ORVANE_TRACE")
+
+echo "run: simulated gateway on COM 1 ($link -> $(head -n 1 "$work/sim.out")); the window opens COM 1 by itself"
+echo "run: map tiles from $tile_url; simulated cloud on https://$cloud_host, account $demo_account selected on the \"Orvane cloud\" tab"
+echo "run: close the window, or press Ctrl-C here, to stop"
 
 # Started in the background and waited for, so that INT and TERM reach the traps at once
 # (bash holds traps back while a foreground child runs); job control gives it its own group.
 set -m
 if [ "${ORVANE_HEADLESS:-0}" = 1 ]; then
-  QT_QPA_PLATFORM=offscreen "$monitor" &
+  QT_QPA_PLATFORM=offscreen "$monitor" "${monitor_args[@]}" &
 elif [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
-  "$monitor" &
+  "$monitor" "${monitor_args[@]}" &
 else
-  xvfb-run -a "$monitor" &
+  # xvfb-run cleans its folder only when it ends by itself, not when it is
+  # signalled; made inside ours, the folder goes with ours.
+  TMPDIR="$work" xvfb-run -a "$monitor" "${monitor_args[@]}" &
 fi
 monitor_pid=$!
 set +m

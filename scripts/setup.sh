@@ -9,12 +9,14 @@ build_dir=${ORVANE_BUILD_DIR:-$here/build}
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-base-dev-tools qt6-qpa-plugins libgl-dev
+  libxkbcommon-dev
   libsqlite3-0 libsqlite3-dev
   libcurl4-openssl-dev libssl-dev
   libpng-dev zlib1g-dev
   libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth openssl
+  desktop-file-utils appstream file
 )
 
 missing=()
@@ -24,11 +26,12 @@ done
 
 if [ ${#missing[@]} -gt 0 ]; then
   echo "setup: installing ${missing[*]}"
-  sudo_cmd=()
-  [ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
-  export DEBIAN_FRONTEND=noninteractive
-  "${sudo_cmd[@]}" apt-get update -qq
-  "${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  # sudo resets the environment, so the front end is set on the far side of it;
+  # without it debconf falls back to asking questions on the terminal.
+  apt=(env DEBIAN_FRONTEND=noninteractive apt-get)
+  [ "$(id -u)" -ne 0 ] && apt=(sudo "${apt[@]}")
+  "${apt[@]}" update -qq
+  "${apt[@]}" install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
 cmake -S "$here" -B "$build_dir" -G Ninja -DCMAKE_BUILD_TYPE=${ORVANE_BUILD_TYPE:-RelWithDebInfo} ${ORVANE_CMAKE_ARGS:-}

@@ -67,30 +67,60 @@ uint32_t TAfPortComboBox::ItemValue(int index) const { return itemData(index).to
 void TAfPortComboBox::RebuildList() {
   const int selected = currentIndex() >= 0 ? ItemPortNumber(ItemValue(currentIndex())) : -1;
   const QSignalBlocker blocker(this);
+  FillList(0);
+  if (const int index = IndexOfPort(selected); index >= 0) setCurrentIndex(index);
+}
+
+void TAfPortComboBox::Reprobe() {
+  const int selected = currentIndex() >= 0 ? ItemPortNumber(ItemValue(currentIndex())) : 0;
+  const QSignalBlocker blocker(this);
+  FillList(selected);
+  // Filling an empty box selects its first item; a box without selection stays so.
+  setCurrentIndex(IndexOfPort(selected));
+}
+
+bool TAfPortComboBox::SetComNumber(uint16_t number) {
+  const int index = number != 0 ? IndexOfPort(number) : -1;
+  if (index < 0) return false;
+  {
+    const QSignalBlocker blocker(this);
+    setCurrentIndex(index);
+  }
+  m_comNumber = number;
+  if (m_comPort) m_comPort->SetComNumber(number);
+  return true;
+}
+
+void TAfPortComboBox::FillList(int keep) {
   clear();
   const TAfPortProbe probe;
   for (int n = 1; n <= m_maxComPorts; ++n) {
     const TAfPortState state = probe.Probe(n);
-    const bool listed = !m_options.Has(pcCheckExist) ||
+    const bool listed = n == keep || !m_options.Has(pcCheckExist) ||
                         (m_options.Has(pcDisableOpen) ? state == psFree : state != psMissing);
     if (!listed) continue;
     addItem(QStringLiteral("COM %1").arg(n), QVariant::fromValue<uint32_t>(n + state * 65536u));
     setItemData(count() - 1, QString::fromStdString(PortMap::DevicePath(n)), Qt::ToolTipRole);
   }
+}
+
+int TAfPortComboBox::IndexOfPort(int number) const {
   for (int i = 0; i < count(); ++i)
-    if (ItemPortNumber(ItemValue(i)) == selected) {
-      setCurrentIndex(i);
-      break;
-    }
+    if (ItemPortNumber(ItemValue(i)) == number) return i;
+  return -1;
+}
+
+void TAfPortComboBox::showPopup() {
+  Reprobe();
+  QComboBox::showPopup();
 }
 
 void TAfPortComboBox::SelectComNumber() {
   const QSignalBlocker blocker(this);
-  for (int i = 0; i < count(); ++i)
-    if (ItemPortNumber(ItemValue(i)) == m_comNumber) {
-      setCurrentIndex(i);
-      return;
-    }
+  if (const int index = IndexOfPort(m_comNumber); index >= 0) {
+    setCurrentIndex(index);
+    return;
+  }
   if (count() > 0) {
     setCurrentIndex(0);
     m_comNumber = ItemPortNumber(ItemValue(0));

@@ -3,6 +3,8 @@
 // shown as "COM <n>" with the device path as the item's tooltip. Picking one
 // sets the ComNumber of the linked TAfComPort (which reopens an open port on
 // the new number). Ports are probed without opening them (TAfPortProbe).
+// The list is probed again each time it drops down, so an adapter plugged in
+// (or pulled out) while the program runs shows (or goes) without a restart.
 //
 // Each item's data (Qt::UserRole) is the port number in the low 16 bits and
 // the probe state (TAfPortState) in the high 16 bits.
@@ -40,6 +42,14 @@ class TAfPortComboBox : public QComboBox {
   uint16_t ComNumber() const { return m_comNumber; }
   // Probes the ports again and lists them; the selection stays where it was.
   void RebuildList();
+  // The probe before the list drops down. Unlike RebuildList it never moves the
+  // selection: the selected port keeps its item even when its adapter is gone,
+  // and no selection stays no selection. The stored number and the linked port
+  // are not touched.
+  void Reprobe();
+  // Selects port number as a pick would, without reopening: stores it and sets
+  // the linked port's ComNumber. False (nothing changed) when it is not listed.
+  bool SetComNumber(uint16_t number);
   // Selects the stored number, or the first item (storing its number), or
   // stores 0 for an empty list.
   void SelectComNumber();
@@ -52,6 +62,9 @@ class TAfPortComboBox : public QComboBox {
   // is drawn plain; invalid (the style's own) otherwise.
   QColor ItemTextColor(int index, bool plain) const;
 
+  // Probes again (Reprobe), then drops the list down.
+  void showPopup() override;
+
   // The ordinary change handling, run before the linked port is changed.
   std::function<void(QObject* sender)> OnChange;
 
@@ -60,6 +73,9 @@ class TAfPortComboBox : public QComboBox {
 
  private:
   void UserChange(int index);
+  // Lists the probed ports; keep (when not 0) is listed whatever its state.
+  void FillList(int keep);
+  int IndexOfPort(int number) const;
 
   QPointer<TAfComPort> m_comPort;
   TAfPortCtlOptions m_options{pcCheckExist};

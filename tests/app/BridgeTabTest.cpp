@@ -3,6 +3,8 @@
 // reset that forgets the bridges of the previous connection.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -111,6 +113,7 @@ TEST_F(BridgeTabTest, LevelFilterBlinkAndSignalCheckAreBound) {
 
 TEST_F(BridgeGridTest, OpeningThePortForgetsTheBridgesOfTheLastConnection) {
   window->HandleLine(":brg2gw 0 " + kInformationFrame + " 65");
+  QCoreApplication::processEvents();  // the grid follows at the end of the pass
   ASSERT_EQ(Cell(ui.sBridges, 0, 0), kBridge);
   ui.cShow_BRG->setChecked(true);
   OpenCom1();
@@ -133,6 +136,7 @@ TEST_F(BridgeGridTest, WholeIdsAndAllColumnsFitAFullGrid) {
     frame.replace(24, 2, QStringLiteral("%1").arg(0xD0 + i, 2, 16).toUpper().toStdString());
     window->HandleLine(":brg2gw 0 " + frame + " 65");
   }
+  QCoreApplication::processEvents();
   ASSERT_EQ(ui.sBridges->rowCount(), 12);
   QTest::qWait(0);
   const QFontMetrics metrics(ui.sBridges->font());

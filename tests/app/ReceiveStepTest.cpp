@@ -1,8 +1,13 @@
 // The receive step and the dispatch, fed bytes directly (no port).
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <fstream>
+#include <vector>
+
 #include "FOvMonitor.h"
 #include "WindowFixture.h"
+#include "support/Trace.h"
 #include "ui_uOrvaneMonitor.h"
 #include "widgets/LedPanel.h"
 
@@ -56,4 +61,26 @@ TEST_F(ReceiveStepTest, OverLongLineIsDroppedWholeAndTheNextLineIsHandled) {
 TEST_F(ReceiveStepTest, OverLongLineArrivingWithItsCrIsDroppedToo) {
   window->ReceiveBytes(":io " + std::string(TFOvMonitor::kMaxLineLength, '7') + " 1 1\r:io 5 6 1\r");
   EXPECT_EQ(ui.vVIN->Caption(), "5");
+}
+
+// However the bytes are split into events, the same lines come out, in order,
+// and the unterminated tail waits in the buffer (the trace shows each line).
+TEST_F(ReceiveStepTest, LinesDoNotDependOnHowTheBytesAreSplit) {
+  const std::string stream = "OK info\r\n:cell 0 0 0 0\r\r\n  \r:io 1 2 1\n\r:get 97 a b\r:wifi 1";
+  const std::vector<std::string> expected = {"< OK info", "< :cell 0 0 0 0", "< :io 1 2 1", "< :get 97 a b"};
+  const std::string path = testing::TempDir() + "receive-split.trace";
+  for (const std::size_t chunk : {std::size_t{1}, std::size_t{2}, std::size_t{3}, std::size_t{7}, stream.size()}) {
+    SCOPED_TRACE(chunk);
+    std::remove(path.c_str());
+    ASSERT_TRUE(Trace::Open(path));
+    TFOvMonitor fresh;
+    for (std::size_t at = 0; at < stream.size(); at += chunk) fresh.ReceiveBytes(stream.substr(at, chunk));
+    Trace::Close();
+    std::vector<std::string> traced;
+    std::ifstream file(path);
+    for (std::string line; std::getline(file, line);) traced.push_back(line.substr(24));  // after the stamp
+    EXPECT_EQ(traced, expected);
+    EXPECT_EQ(fresh.PendingReceived(), ":wifi 1");
+  }
+  std::remove(path.c_str());
 }

@@ -195,3 +195,76 @@ TEST_F(PortSelector, ADestroyedPortIsUnlinkedAndAnEmptyListTouchesNothing) {
   emit box.activated(-1);
   EXPECT_EQ(port.ComNumber(), 4);  // untouched
 }
+
+// Adapters come and go while the window is up: the list follows each time it
+// drops down, and neither the selection nor the open port moves.
+TEST_F(PortSelector, DroppingTheListDownFollowsHotPlugWithoutMovingTheSelection) {
+  const std::filesystem::path plug = link.string() + "-plug";
+  auto ports = PortMap::ExplicitPorts();
+  ports[5] = plug.string();
+  PortMap::SetExplicitPorts(ports);
+  TAfComPort port;
+  port.SetComNumber(4);
+  TAfPortComboBox box;
+  box.SetMaxComPorts(5);
+  box.SetOptions({pcCheckExist, pcHighlightOpen});
+  box.SetComPort(&port);
+  port.OpenPort();
+  ASSERT_EQ(Texts(box), (Names{"COM 1", "COM 2", "COM 4"}));
+  const auto dropDown = [&box] {
+    box.showPopup();
+    box.hidePopup();
+  };
+  const auto unmoved = [&] {
+    EXPECT_EQ(box.currentText(), "COM 4");
+    EXPECT_EQ(box.ComNumber(), 4);
+    EXPECT_EQ(port.ComNumber(), 4);
+  };
+
+  TPtyPair adapter;
+  std::filesystem::create_symlink(adapter.SlavePath(), plug);
+  dropDown();
+  EXPECT_EQ(Texts(box), (Names{"COM 1", "COM 2", "COM 4", "COM 5"}));
+  unmoved();
+  EXPECT_TRUE(port.IsPortOpen());
+  EXPECT_EQ(TAfPortComboBox::ItemState(box.ItemValue(IndexOf(box, 4))), psInUse);  // its own open port
+
+  std::filesystem::remove(plug);
+  dropDown();
+  EXPECT_EQ(Texts(box), (Names{"COM 1", "COM 2", "COM 4"}));
+  unmoved();
+  EXPECT_TRUE(port.IsPortOpen());
+
+  // The selected adapter pulled out: its item stays, marked missing, until the user picks another.
+  port.ClosePort();
+  std::filesystem::remove(link);
+  dropDown();
+  EXPECT_EQ(Texts(box), (Names{"COM 1", "COM 2", "COM 4"}));
+  EXPECT_EQ(TAfPortComboBox::ItemState(box.ItemValue(IndexOf(box, 4))), psMissing);
+  unmoved();
+
+  // No selection stays no selection, even when the list was empty before.
+  box.setCurrentIndex(-1);
+  dropDown();
+  EXPECT_EQ(box.currentIndex(), -1);
+  EXPECT_EQ(Texts(box), (Names{"COM 1", "COM 2"}));
+  EXPECT_EQ(port.ComNumber(), 4);
+}
+
+TEST_F(PortSelector, SelectingByNumberMovesTheLinkedPortOnlyToAListedPort) {
+  TAfComPort port;
+  port.SetComNumber(1);
+  TAfPortComboBox box;
+  box.SetMaxComPorts(4);
+  box.SetComPort(&port);
+  int changes = 0;
+  box.OnChange = [&](QObject*) { ++changes; };
+  EXPECT_TRUE(box.SetComNumber(4));
+  EXPECT_EQ(box.currentText(), "COM 4");
+  EXPECT_EQ(port.ComNumber(), 4);
+  EXPECT_FALSE(box.SetComNumber(3));  // missing
+  EXPECT_FALSE(box.SetComNumber(0));
+  EXPECT_EQ(box.currentText(), "COM 4");
+  EXPECT_EQ(port.ComNumber(), 4);
+  EXPECT_EQ(changes, 0);
+}

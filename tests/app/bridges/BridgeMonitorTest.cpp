@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QCoreApplication>
 #include <QDateTime>
 #include <QHeaderView>
 #include <QPushButton>
@@ -11,7 +12,10 @@
 #include <QTableWidget>
 #include <QTimer>
 #include <QWidget>
+#include <QTest>
+#include <algorithm>
 #include <map>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,6 +23,7 @@
 #include "db/MonitorSchema.h"
 #include "db/MySQLite.h"
 #include "support/MyConvert.h"
+#include "widgets/Clipboard.h"
 #include "widgets/LedPanel.h"
 
 namespace {
@@ -76,6 +81,12 @@ struct BridgeMonitorTest : ::testing::Test {
     monitor->SetupControls();
   }
 
+  // A report as the window gets it: its pass of the event loop ends before the
+  // next event, and the grid is brought up to date then.
+  void Receive(const std::string& report) {
+    monitor->ParseBridgeReport(report);
+    QCoreApplication::processEvents();
+  }
   void Tick(bool ticked) {
     monitorBox->setChecked(ticked);
     monitor->cShow_BRGClick();
@@ -119,6 +130,11 @@ struct BridgeMonitorTest : ::testing::Test {
       cells.push_back(grid->item(row, column) ? grid->item(row, column)->text().toStdString() : "");
     return cells;
   }
+  int FindInColumn(const std::string& id) {
+    const auto ids = GridColumn(0);
+    const auto it = std::find(ids.begin(), ids.end(), id);
+    return it == ids.end() ? -1 : static_cast<int>(it - ids.begin());
+  }
   bool GridIsEmpty() { return grid->rowCount() == 1 && GridRow(0) == std::vector<std::string>(5); }
 };
 
@@ -150,14 +166,14 @@ TEST_F(BridgeMonitorTest, FrameLengthDecidesWhetherTheAdvertisingHeaderIsDropped
   const std::string payload = Payload(7, 3);
   const std::string advertising("\x1E\x16\xAF\xFD", 4);
 
-  monitor->ParseBridgeReport(Report(advertising + payload, "70"));  // 31 bytes: header dropped
+  Receive(Report(advertising + payload, "70"));  // 31 bytes: header dropped
   const auto withHeader = Row(kBridge);
   ASSERT_FALSE(withHeader.empty());
   EXPECT_EQ(withHeader.at("APIVER"), "3");
   EXPECT_EQ(withHeader.at("RSSI_RX"), "-70");
 
   monitor->ClearBridges();
-  monitor->ParseBridgeReport(Report(payload, "70"));  // the same 27 bytes alone
+  Receive(Report(payload, "70"));  // the same 27 bytes alone
   auto alone = Row(kBridge);
   EXPECT_EQ(alone.erase("RECEIVED"), 1u);
   auto expected = withHeader;
@@ -166,10 +182,10 @@ TEST_F(BridgeMonitorTest, FrameLengthDecidesWhetherTheAdvertisingHeaderIsDropped
 
   monitor->ClearBridges();
   // 30 bytes keep all of them: the header's own first bytes fail the prefix test...
-  monitor->ParseBridgeReport(Report(advertising.substr(1) + payload, "70"));
+  Receive(Report(advertising.substr(1) + payload, "70"));
   EXPECT_EQ(BridgeCount(), 0);
   // ...while a 30-byte frame that itself starts 00 00 EE is read from byte 0.
-  monitor->ParseBridgeReport(Report(payload + std::string(3, '\x77'), "70"));
+  Receive(Report(payload + std::string(3, '\x77'), "70"));
   EXPECT_EQ(Row(kBridge).at("RSSI_RX"), "-70");
 }
 
@@ -187,13 +203,13 @@ TEST_F(BridgeMonitorTest, ShortOrForeignFramesAreIgnoredAndOtherTypesOnlyRefresh
       "1 00 00 EE",                                              // spaced hex is not a frame
   };
   for (const std::string& report : ignored) {
-    monitor->ParseBridgeReport(report);
+    Receive(report);
     EXPECT_EQ(BridgeCount(), 1) << report;
     EXPECT_TRUE(GridIsEmpty()) << report;
   }
   EXPECT_EQ(rxLamp->LedType(), ltOff);
 
-  monitor->ParseBridgeReport(Report(Payload(5, 3), "50"));
+  Receive(Report(Payload(5, 3), "50"));
   EXPECT_EQ(BridgeCount(), 1);  // type 5 stores nothing
   EXPECT_EQ(rxLamp->LedType(), ltOff);
   EXPECT_EQ(GridColumn(0), std::vector<std::string>{"0000000000AA"});
@@ -204,17 +220,17 @@ TEST_F(BridgeMonitorTest, ShortOrForeignFramesAreIgnoredAndOtherTypesOnlyRefresh
 TEST_F(BridgeMonitorTest, BadHexDigitsDecodeAsZeros) {
   std::string hex = BytesToHex(Payload(7, 3), false);
   hex.replace(0, 2, "ZZ");  // first byte: 0 anyway
-  monitor->ParseBridgeReport("1 " + hex + "F 60");
+  Receive("1 " + hex + "F 60");
   EXPECT_EQ(Row(kBridge).at("RSSI_RX"), "-60");
 
   hex.replace(12, 2, "G1");  // first ID byte becomes 00
-  monitor->ParseBridgeReport("1 " + hex + " 60");
+  Receive("1 " + hex + " 60");
   EXPECT_FALSE(Row("00B2C3D4E5F6").empty());
 }
 
 TEST_F(BridgeMonitorTest, FirstReportFixesTheApiVersionUntilTheNextReset) {
-  monitor->ParseBridgeReport(Report(Payload(7, 3), "60"));
-  monitor->ParseBridgeReport(Report(Payload(2, 4), "55"));
+  Receive(Report(Payload(7, 3), "60"));
+  Receive(Report(Payload(2, 4), "55"));
   const auto row = Row(kBridge);
   EXPECT_EQ(row.at("APIVER"), "3");
   EXPECT_EQ(row.at("RSSI_RX"), "-55");  // the later report still updates the signal
@@ -222,13 +238,13 @@ TEST_F(BridgeMonitorTest, FirstReportFixesTheApiVersionUntilTheNextReset) {
   EXPECT_EQ(rxLamp->LedType(), ltTrigger);
 
   monitor->ClearBridges();
-  monitor->ParseBridgeReport(Report(Payload(2, 4), "55"));
+  Receive(Report(Payload(2, 4), "55"));
   EXPECT_EQ(Row(kBridge).at("APIVER"), "4");
 }
 
 // The signal field is taken by its low 8 bits and stored negated.
 TEST_F(BridgeMonitorTest, SignalIsStoredNegatedAndFiltersTheGrid) {
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "65"));
+  Receive(Report(Payload(7, 7), "65"));
   EXPECT_EQ(Row(kBridge).at("RSSI_RX"), "-65");
   EXPECT_EQ(GridRow(0)[4], "-65");
 
@@ -240,16 +256,16 @@ TEST_F(BridgeMonitorTest, SignalIsStoredNegatedAndFiltersTheGrid) {
   EXPECT_EQ(GridColumn(0), std::vector<std::string>{kBridge});
   EXPECT_TRUE(blink->isEnabled());
 
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "-65"));
+  Receive(Report(Payload(7, 7), "-65"));
   EXPECT_EQ(Row(kBridge).at("RSSI_RX"), "-191");
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "321"));  // 321 & 0xFF
+  Receive(Report(Payload(7, 7), "321"));  // 321 & 0xFF
   EXPECT_EQ(Row(kBridge).at("RSSI_RX"), "-65");
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "6x"));  // not a number: 0
+  Receive(Report(Payload(7, 7), "6x"));  // not a number: 0
   EXPECT_EQ(Row(kBridge).at("RSSI_RX"), "0");
 }
 
 TEST_F(BridgeMonitorTest, InformationFrameStoresVersionAndBoardTypeUnderItsOwnId) {
-  monitor->ParseBridgeReport(Report(InformationFrame("C1B2C3D4E5F6", 1, 2, 3), "48"));
+  Receive(Report(InformationFrame("C1B2C3D4E5F6", 1, 2, 3), "48"));
   EXPECT_TRUE(Row("010101010101").empty());  // bytes 6..11 are not the ID here
   const auto row = Row("C1B2C3D4E5F6");
   ASSERT_FALSE(row.empty());
@@ -263,11 +279,11 @@ TEST_F(BridgeMonitorTest, InformationFrameStoresVersionAndBoardTypeUnderItsOwnId
   EXPECT_EQ(cells[1], "1.2.3");
   EXPECT_EQ(cells[2], "193");
 
-  monitor->ParseBridgeReport(Report(InformationFrame("C1B2C3D4E5F6", 3, 17, 255), "48"));
+  Receive(Report(InformationFrame("C1B2C3D4E5F6", 3, 17, 255), "48"));
   EXPECT_EQ(Row("C1B2C3D4E5F6").at("VERSION"), "3.17.255");
 
   // Type 2 with any other API version is an ordinary report keyed by bytes 6..11.
-  monitor->ParseBridgeReport(Report(Payload(2, 6), "40"));
+  Receive(Report(Payload(2, 6), "40"));
   EXPECT_EQ(Row(kBridge).at("VERSION"), "<null>");
 }
 
@@ -275,18 +291,18 @@ TEST_F(BridgeMonitorTest, SignalCheckAnswerStoresTheBridgesOwnMeasurement) {
   std::string answer = Payload(7, 7);
   answer[12] = 8;
   answer[26] = 40;
-  monitor->ParseBridgeReport(Report(answer, "60"));
+  Receive(Report(answer, "60"));
   EXPECT_EQ(Row(kBridge).at("RSSI_TX"), "-40");
 
   std::string other = Payload(7, 7);
   other[12] = 9;
   other[26] = 20;
-  monitor->ParseBridgeReport(Report(other, "60"));
+  Receive(Report(other, "60"));
   EXPECT_EQ(Row(kBridge).at("RSSI_TX"), "-40");
 }
 
 TEST_F(BridgeMonitorTest, BlinkAndSignalCheckQueueTheDownlinkFrame) {
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "60"));
+  Receive(Report(Payload(7, 7), "60"));
   monitor->bBRG_BlinkClick();
   ASSERT_EQ(queued.size(), 1u);
   EXPECT_EQ(queued[0], "%pkt_tx 1E16AFFD0000ED07073CA1B2C3D4E5F602");
@@ -294,7 +310,7 @@ TEST_F(BridgeMonitorTest, BlinkAndSignalCheckQueueTheDownlinkFrame) {
   std::string answer = Payload(7, 7);
   answer[12] = 8;
   answer[26] = 40;
-  monitor->ParseBridgeReport(Report(answer, "60"));
+  Receive(Report(answer, "60"));
   monitor->bBRG_SignalClick();
   ASSERT_EQ(queued.size(), 2u);
   EXPECT_EQ(queued[1], "%pkt_tx 1E16AFFD0000ED07073CA1B2C3D4E5F60854455354");
@@ -302,8 +318,8 @@ TEST_F(BridgeMonitorTest, BlinkAndSignalCheckQueueTheDownlinkFrame) {
 }
 
 TEST_F(BridgeMonitorTest, DownlinkTakesTheSelectedBridgeAndItsApiVersion) {
-  monitor->ParseBridgeReport(Report(Payload(7, 3, "000000000001"), "60"));
-  monitor->ParseBridgeReport(Report(Payload(7, 0xA5, "000000000002"), "60"));
+  Receive(Report(Payload(7, 3, "000000000001"), "60"));
+  Receive(Report(Payload(7, 0xA5, "000000000002"), "60"));
   grid->setCurrentCell(1, 2);
   monitor->bBRG_BlinkClick();
   grid->setCurrentCell(0, 0);
@@ -341,7 +357,7 @@ TEST_F(BridgeMonitorTest, MonitoringRunsTheTimerOnlyWhileRowsAreShown) {
   EXPECT_FALSE(blink->isEnabled());
   EXPECT_FALSE(signalCheck->isEnabled());
 
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "60"));
+  Receive(Report(Payload(7, 7), "60"));
   EXPECT_TRUE(refreshTimer.isActive());
   EXPECT_TRUE(blink->isEnabled());
   EXPECT_TRUE(signalCheck->isEnabled());
@@ -360,7 +376,7 @@ TEST_F(BridgeMonitorTest, MonitoringRunsTheTimerOnlyWhileRowsAreShown) {
 
 // Column 3 is the age of the last report while monitoring, its local clock time otherwise.
 TEST_F(BridgeMonitorTest, TimeColumnShowsAgeWhileMonitoringElseLocalTime) {
-  monitor->ParseBridgeReport(Report(Payload(7, 7), "60"));
+  Receive(Report(Payload(7, 7), "60"));
   ASSERT_TRUE(database.Execute("UPDATE `brg` SET `Received` = '2020-06-15 12:34:56'"));
   const QDateTime received(QDate(2020, 6, 15), QTime(12, 34, 56), Qt::UTC);
 
@@ -377,7 +393,7 @@ TEST_F(BridgeMonitorTest, TimeColumnShowsAgeWhileMonitoringElseLocalTime) {
 
 TEST_F(BridgeMonitorTest, GridListsBridgesByIdWithNullsAsEmptyCells) {
   for (const char* id : {"00000000000C", "00000000000A", "00000000000B"})
-    monitor->ParseBridgeReport(Report(Payload(7, 7, id), "70"));
+    Receive(Report(Payload(7, 7, id), "70"));
   EXPECT_EQ(GridColumn(0), (std::vector<std::string>{"00000000000A", "00000000000B", "00000000000C"}));
   EXPECT_EQ(GridRow(1)[1], "");  // no version yet
   EXPECT_EQ(GridRow(1)[2], "");
@@ -390,8 +406,8 @@ TEST_F(BridgeMonitorTest, GridListsBridgesByIdWithNullsAsEmptyCells) {
 
 TEST_F(BridgeMonitorTest, ClearBridgesEmptiesTableAndGridAfterRefresh) {
   Tick(true);
-  monitor->ParseBridgeReport(Report(Payload(7, 7, "00000000000A"), "70"));
-  monitor->ParseBridgeReport(Report(Payload(7, 7, "00000000000B"), "70"));
+  Receive(Report(Payload(7, 7, "00000000000A"), "70"));
+  Receive(Report(Payload(7, 7, "00000000000B"), "70"));
   ASSERT_EQ(grid->rowCount(), 2);
 
   monitor->ClearBridges();
@@ -401,6 +417,92 @@ TEST_F(BridgeMonitorTest, ClearBridgesEmptiesTableAndGridAfterRefresh) {
   EXPECT_EQ(grid->horizontalHeaderItem(0)->text().toStdString(), "Bridge");
   EXPECT_FALSE(refreshTimer.isActive());
   EXPECT_FALSE(blink->isEnabled());
+}
+
+// Bursts of reports update the grid row by row, once per pass of the event
+// loop; after every pass it must hold exactly what a full reload gives, with
+// the selection still on the bridge the user picked.
+TEST_F(BridgeMonitorTest, RowUpdatesAlwaysMatchAFullReload) {
+  std::mt19937 random(12);
+  const auto id = [](int n) { return QStringLiteral("%1").arg(n * 7919 % 4096, 12, 16, QLatin1Char('0')).toUpper().toStdString(); };
+  const auto snapshot = [this] {
+    std::vector<std::vector<std::string>> rows;
+    for (int row = 0; row < grid->rowCount(); ++row) rows.push_back(GridRow(row));
+    return rows;
+  };
+  struct Phase {
+    const char* edge;
+    bool monitoring;
+    int level;
+    int bridges;  // distinct IDs reported in the phase
+    int burst;    // reports per pass of the event loop
+  } const phases[] = {
+      {"new bridges one per pass", false, -120, 20, 1},
+      {"bursts over known and new bridges", false, -120, 40, 6},
+      {"a filter that hides weak reports", false, -80, 40, 4},
+      {"monitoring: the Time column counts", true, -120, 40, 5},
+      {"many at once: a reload", false, -120, 60, 60},
+  };
+  for (const Phase& phase : phases) {
+    SCOPED_TRACE(phase.edge);
+    monitorBox->setChecked(phase.monitoring);
+    SetLevel(phase.level);
+    for (int pass = 0; pass < 12; ++pass) {
+      if (grid->rowCount() > 3) grid->setCurrentCell(3, 0);
+      const std::string selected = grid->currentRow() >= 0 ? GridRow(grid->currentRow())[0] : std::string();
+      for (int i = 0; i < phase.burst; ++i) {
+        const int n = static_cast<int>(random() % phase.bridges);
+        const bool information = random() % 5 == 0;
+        const std::string frame = information ? InformationFrame(id(n), 1, n % 9, pass) : Payload(7, 7, id(n));
+        monitor->ParseBridgeReport(Report(frame, std::to_string(40 + random() % 60)));
+      }
+      EXPECT_TRUE(monitor->RefreshPending());
+      QCoreApplication::processEvents();
+      EXPECT_FALSE(monitor->RefreshPending());
+      const auto updated = snapshot();
+      const bool blinkEnabled = blink->isEnabled();
+      if (!selected.empty() && FindInColumn(selected) >= 0) {
+        EXPECT_EQ(GridRow(grid->currentRow())[0], selected);
+      }
+      monitor->RefreshBridges();
+      ASSERT_EQ(updated, snapshot()) << "pass " << pass;
+      EXPECT_EQ(blinkEnabled, blink->isEnabled());
+    }
+  }
+}
+
+// Nothing waits for the end of the pass when the grid is painted or read.
+TEST_F(BridgeMonitorTest, APaintOrABlinkBringsTheGridUpToDateFirst) {
+  tab.resize(400, 300);
+  grid->resize(380, 280);
+  tab.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&tab));
+  monitor->ParseBridgeReport(Report(Payload(7, 7), "60"));
+  EXPECT_TRUE(GridIsEmpty());  // not yet: the pass has not ended
+  grid->viewport()->repaint();
+  EXPECT_EQ(GridRow(0)[0], kBridge);
+
+  // No row picked: Blink takes the first, which is the new bridge once the grid is up to date.
+  grid->setCurrentCell(-1, -1);
+  monitor->ParseBridgeReport(Report(Payload(7, 7, "000000000001"), "60"));
+  monitor->bBRG_BlinkClick();
+  ASSERT_FALSE(queued.empty());
+  EXPECT_EQ(queued.back().substr(28), "00000000000102");
+}
+
+TEST_F(BridgeMonitorTest, CtrlCCopiesTheSelectedRowsWithTheHeaderAsTabSeparatedText) {
+  Receive(Report(InformationFrame("C1B2C3D4E5F6", 1, 2, 3), "48"));
+  Receive(Report(Payload(7, 7, "000000000001"), "60"));
+  ASSERT_TRUE(database.Execute("UPDATE `brg` SET `Received` = '2020-06-15 12:34:56'"));
+  monitor->RefreshBridges();
+  const std::string time = GridRow(1)[3];
+  grid->setCurrentCell(1, 2);
+  grid->setFocus();
+  QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(ClipboardText(), "Bridge\tVersion\tType\tTime\tRX\nC1B2C3D4E5F6\t1.2.3\t193\t" + time + "\t-48\n");
+  grid->clearSelection();
+  QTest::keyClick(grid, Qt::Key_C, Qt::ControlModifier);
+  EXPECT_EQ(ClipboardText(), "Bridge\tVersion\tType\tTime\tRX\n");
 }
 
 }  // namespace
