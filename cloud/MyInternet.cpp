@@ -3,6 +3,7 @@
 #include "CurlSession.h"
 #include "support/MyConvert.h"
 #include "support/MyFunctions.h"
+#include "support/Trace.h"
 
 #include <curl/curl.h>
 
@@ -338,7 +339,10 @@ bool TWebRequest::Execute() {
       break;
   }
 
+  const auto started = std::chrono::steady_clock::now();
   const CURLcode result = curl_easy_perform(curl);
+  const auto elapsedMs =
+      std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started).count();
 
   long status = 0;
   if (curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status) == CURLE_OK)
@@ -360,6 +364,8 @@ bool TWebRequest::Execute() {
       LastErrorText = curl_easy_strerror(result);
     }
   }
+  // Method, address, status and time only: headers and bodies carry keys and tokens.
+  Trace::TraceRequest(WebVerbText(verb), target, result == CURLE_OK ? StatusCode : 0, elapsedMs);
   cloud_detail::ReturnCurlHandle(std::move(handle));
   SignalBusy(false);
   return result == CURLE_OK;

@@ -22,7 +22,10 @@ dpkg-deb -c "$deb" >"$out/contents.txt"
 
 expected=(
   ./usr/bin/orvane-monitor
+  ./usr/bin/orvane-account
   ./usr/bin/gateway-sim
+  ./usr/bin/cloud-sim
+  ./usr/bin/tile-sim
   "./usr/share/applications/$app_id.desktop"
   "./usr/share/metainfo/$app_id.metainfo.xml"
 )
@@ -33,7 +36,7 @@ for path in "${expected[@]}"; do
   grep -q " $path\$" "$out/contents.txt" || fail "$path is not in the package"
 done
 # Programs only: no test, benchmark or build helper is shipped.
-stray=$(awk '{print $6}' "$out/contents.txt" | grep '^\./usr/bin/.' | grep -Ev '/(orvane-monitor|[a-z]+-sim)$' || true)
+stray=$(awk '{print $6}' "$out/contents.txt" | grep '^\./usr/bin/.' | grep -Ev '/(orvane-monitor|orvane-account|[a-z]+-sim)$' || true)
 [ -z "$stray" ] || fail "unexpected programs in the package: $stray"
 grep -Ev ' \./usr(/|$)| \./$' "$out/contents.txt" && fail "files outside /usr"
 
