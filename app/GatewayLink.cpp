@@ -173,24 +173,27 @@ void TFOvMonitor::HandleText(std::string_view text) {
 
 void TFOvMonitor::Dispatch(std::string_view keyword, std::string_view argument) {
   // Report lines are not tied to the head of the queue; none acknowledges it.
+  // This runs for every line of a burst, so the keyword is told by its length
+  // and one character before a single full comparison, not by a table walk.
   using Parser = void (TFOvMonitor::*)(const std::string&);
-  static const struct {
-    std::string_view keyword;
-    Parser parser;
-  } kParsers[] = {
-      {":gnss", &TFOvMonitor::ParseGNSS},
-      {":io", &TFOvMonitor::ParseIO},     {":cell", &TFOvMonitor::ParseCell},
-      {":sim", &TFOvMonitor::ParseSIM},   {":wifi", &TFOvMonitor::ParseWiFi},
-      {":get", &TFOvMonitor::ParseGet},   {":state", &TFOvMonitor::ShowCloudState},
-      {":info", &TFOvMonitor::ParseInfo}, {":brg2gw", &TFOvMonitor::ParseBridgeReport},
-  };
-  // Most keywords differ from each other in their second character, so that
-  // is compared before the rest: this runs for every line of a burst.
+  const auto match = [&keyword](std::string_view name, Parser parser) { return keyword == name ? parser : nullptr; };
   if (keyword.size() < 3 || keyword[0] != ':') return;
-  for (const auto& entry : kParsers) {
-    if (entry.keyword.size() == keyword.size() && entry.keyword[1] == keyword[1] && entry.keyword == keyword) {
-      (this->*entry.parser)(std::string(argument));
-      return;
-    }
+  Parser parser = nullptr;
+  switch (keyword.size()) {
+    case 3: parser = match(":io", &TFOvMonitor::ParseIO); break;
+    case 4: parser = keyword[1] == 's' ? match(":sim", &TFOvMonitor::ParseSIM) : match(":get", &TFOvMonitor::ParseGet); break;
+    case 5:
+      switch (keyword[1]) {
+        case 'g': parser = match(":gnss", &TFOvMonitor::ParseGNSS); break;
+        case 'c': parser = match(":cell", &TFOvMonitor::ParseCell); break;
+        case 'w': parser = match(":wifi", &TFOvMonitor::ParseWiFi); break;
+        case 'i': parser = match(":info", &TFOvMonitor::ParseInfo); break;
+        default: break;
+      }
+      break;
+    case 6: parser = match(":state", &TFOvMonitor::ShowCloudState); break;
+    case 7: parser = match(":brg2gw", &TFOvMonitor::ParseBridgeReport); break;
+    default: break;
   }
+  if (parser) (this->*parser)(std::string(argument));
 }
