@@ -88,8 +88,15 @@ bool TileServer::Start() {
   m_port = m_options.port == 0 ? m_server->bind_to_any_port(m_options.bindAddress)
                                : (m_server->bind_to_port(m_options.bindAddress, m_options.port) ? m_options.port : -1);
   if (m_port <= 0) return false;
-  m_thread = std::thread([this] { m_server->listen_after_bind(); });
-  return true;
+  m_listenEnded = false;
+  m_thread = std::thread([this] {
+    m_server->listen_after_bind();
+    m_listenEnded = true;
+  });
+  // The server's stop() does nothing until its loop runs: a Stop() that came
+  // first would leave the loop running and the join waiting for ever.
+  while (!m_server->is_running() && !m_listenEnded) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  return m_server->is_running();
 }
 
 void TileServer::Stop() {

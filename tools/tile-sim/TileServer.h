@@ -82,6 +82,7 @@ class TileServer {
   ServerOptions m_options;
   std::unique_ptr<httplib::Server> m_server;
   std::thread m_thread;
+  std::atomic<bool> m_listenEnded{false};
   int m_port = 0;
   mutable std::mutex m_mutex;
   std::condition_variable m_stopped;
