@@ -1,5 +1,4 @@
-// TOrvaneAPI against cloud-sim on loopback: what reaches the cloud, byte for byte, and
-// how the token is kept.
+// TOrvaneAPI against cloud-sim on loopback: what reaches the cloud, byte for byte.
 #include "CloudSimProcess.h"
 #include "cloud/MyInternet.h"
 #include "cloud/MyJSON.h"
@@ -28,7 +27,6 @@ struct Received {
   std::string method, target, authorization, contentType, userAgent, body;
 };
 
-// The API requests the simulator received since the last ClearJournal.
 std::vector<Received> Journal() {
   const TMyJSON list(TMyJSON(WebGetText(Sim().Url("/sim/journal"))).RawValue("data"));
   std::vector<Received> requests;
@@ -241,19 +239,17 @@ TEST_F(OrvaneApiTest, LogLinesNeverShowTheKeyOrTheToken) {
   logged.SetKey(kKey);
   now = 46000.5;  // 12:00
   const std::string answer = logged.GetGatewaySummary();
-  ASSERT_EQ(lines.size(), 8u);
-  EXPECT_EQ(lines[0], "Cloud URI: " + Sim().Host());
-  EXPECT_EQ(lines[1], "Key was set");
-  EXPECT_EQ(lines[2], "Token: Valid, expires: 09/12/2025 12:59");
-  EXPECT_EQ(lines[3].rfind("Tokeb contents: ", 0), 0u);
-  EXPECT_EQ(lines[4], "----");
-  EXPECT_EQ(lines[5], "URI: " + Sim().Url(std::string("/v1/owner/") + kOwner + "/gateway/summary"));
-  EXPECT_EQ(lines[6], "Contents: ");
-  EXPECT_EQ(lines[7], "Result: " + answer);
   for (const std::string& line : lines) {
     EXPECT_EQ(line.find(kKey), std::string::npos) << line;
     EXPECT_EQ(line.find(logged.Token()), std::string::npos) << line;
   }
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[3].rfind("Tokeb contents: ", 0), 0u);
+  lines[3] = "Tokeb contents: ";
+  EXPECT_EQ(lines, (std::vector<std::string>{"Cloud URI: " + Sim().Host(), "Key was set",
+                                             "Token: Valid, expires: 09/12/2025 12:59", "Tokeb contents: ", "----",
+                                             "URI: " + Sim().Url(std::string("/v1/owner/") + kOwner + "/gateway/summary"),
+                                             "Contents: ", "Result: " + answer}));
 }
 
 }  // namespace
