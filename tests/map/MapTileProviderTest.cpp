@@ -60,7 +60,6 @@ TEST_F(ProviderTest, TileAskedTwiceMakesOneEntryAndOneDownload) {
   ASSERT_TRUE(Settle());
   EXPECT_EQ(provider->CacheCount(), 1);
   EXPECT_EQ(fetch.Urls(), std::vector<std::string>{Url(1, 2)});
-  EXPECT_EQ(fetch.Agent(), "Qel MapBox v1.00");
   const QImage* image = provider->GetTile(1, 2, 14, 0);
   ASSERT_NE(image, nullptr);
   EXPECT_EQ(image->size(), QSize(256, 256));
