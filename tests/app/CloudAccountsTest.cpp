@@ -1,6 +1,5 @@
-// The cloud accounts on the "Orvane cloud" tab: start-up from the settings
-// hive, the list and its selection, "Add / Update", "Remove". Every case reads
-// the hive file back rather than trusting the window's own table.
+// The cloud accounts on the "Orvane cloud" tab. Every case reads the hive file
+// back rather than trusting the window's own table.
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -20,6 +19,12 @@ const TOvAccount kAlpha{"alpha-2", "Alpha site", "alpha key", "aws-prod-cloud", 
 const TOvAccount kMike{"mike-3", "Mike yard", "mike key", "aws-dev-cloud", {}};
 
 struct CloudAccounts : CloudFixture {
+  // A window started on these stored accounts with `selected` as the last selection.
+  void StartWith(std::initializer_list<TOvAccount> accounts, const std::string& selected) {
+    for (const TOvAccount& account : accounts) StoreAccount(account);
+    TRegIniExtended().WriteString({}, kAccountIdValue, selected);
+    MakeWindow();
+  }
   // Fills the group as the user types and presses "Add / Update".
   void Add(const std::string& id, const std::string& title, const std::string& keyText, const std::string& server) {
     ui().eCloudAdd_Account->setText(QString::fromStdString(id));
@@ -59,17 +64,12 @@ struct CloudAccounts : CloudFixture {
 };
 
 TEST_F(CloudAccounts, StartUpListsByNameSelectsTheLastAndSkipsAlteredValues) {
-  StoreAccount(kZulu);
-  StoreAccount(kAlpha);
-  StoreAccount(kMike);
   std::string altered = SerializeAccount({"bad-4", "Bad", "k", "aws-prod-cloud", {}});
   altered[altered.size() - 20] = static_cast<char>(altered[altered.size() - 20] ^ 0x04);
   TRegIniExtended().WriteBinaryString(kAccountsSection, "bad-4", altered);
   // The ID comes from the record, not from the value's name.
   TRegIniExtended().WriteBinaryString(kAccountsSection, "renamed", SerializeAccount({"bee-5", "Bee", "k", "", {}}));
-  TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
-
-  MakeWindow();
+  StartWith({kZulu, kAlpha, kMike}, kMike.accountId);
   EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha site"},
                                       {"bee-5", "Bee"},
                                       {"mike-3", "Mike yard"},
@@ -96,9 +96,7 @@ TEST_F(CloudAccounts, StartUpMigratesTheOlderSingleAccount) {
 }
 
 TEST_F(CloudAccounts, AddingSelectsTheNewAccountAndKeepsTheListByName) {
-  StoreAccount(kMike);
-  TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
-  MakeWindow();
+  StartWith({kMike}, kMike.accountId);
 
   // An empty name stores and shows the ID as the name.
   const std::string key("new\0key\xff", 8);
@@ -118,9 +116,7 @@ TEST_F(CloudAccounts, AddingSelectsTheNewAccountAndKeepsTheListByName) {
 }
 
 TEST_F(CloudAccounts, UpdatingWithAnEmptyKeyKeepsTheStoredKey) {
-  StoreAccount(kAlpha);
-  TRegIniExtended().WriteString({}, kAccountIdValue, kAlpha.accountId);
-  MakeWindow();
+  StartWith({kAlpha}, kAlpha.accountId);
   const std::string before = TRegIniExtended().ReadBinaryString(kAccountsSection, kAlpha.accountId, {});
 
   Add(kAlpha.accountId, "Alpha renamed", "", "aws-dev-cloud");
@@ -134,9 +130,7 @@ TEST_F(CloudAccounts, UpdatingWithAnEmptyKeyKeepsTheStoredKey) {
 }
 
 TEST_F(CloudAccounts, MissingIdOrKeyIsReportedAndNothingStored) {
-  StoreAccount(kAlpha);
-  TRegIniExtended().WriteString({}, kAccountIdValue, kAlpha.accountId);
-  MakeWindow();
+  StartWith({kAlpha}, kAlpha.accountId);
   const std::string hiveBefore = HiveText();
 
   Add("  ", "Nameless", Base64Encode("k"), "aws-prod-cloud");
@@ -152,11 +146,7 @@ TEST_F(CloudAccounts, MissingIdOrKeyIsReportedAndNothingStored) {
 }
 
 TEST_F(CloudAccounts, RemovingSelectsTheFirstByNameAndTheLastLeavesNone) {
-  StoreAccount(kZulu);
-  StoreAccount(kAlpha);
-  StoreAccount(kMike);
-  TRegIniExtended().WriteString({}, kAccountIdValue, kMike.accountId);
-  MakeWindow();
+  StartWith({kZulu, kAlpha, kMike}, kMike.accountId);
 
   confirmAnswer = false;
   ui().bCloud_RemoveAccount->click();
@@ -177,10 +167,7 @@ TEST_F(CloudAccounts, RemovingSelectsTheFirstByNameAndTheLastLeavesNone) {
 }
 
 TEST_F(CloudAccounts, AnAccountWithoutAKnownServerIsListedButRed) {
-  StoreAccount({"orphan-6", "Orphan", "key", "", {}});
-  StoreAccount({"gone-8", "Gone", "key", "aws-retired-cloud", {}});
-  TRegIniExtended().WriteString({}, kAccountIdValue, "orphan-6");
-  MakeWindow();
+  StartWith({{"orphan-6", "Orphan", "key", "", {}}, {"gone-8", "Gone", "key", "aws-retired-cloud", {}}}, "orphan-6");
   EXPECT_EQ(ListedAccounts(), (Listed{{"gone-8", "Gone"}, {"orphan-6", "Orphan"}}));
   EXPECT_EQ(ui().eCloud_AccountID->SelectedKey(), "orphan-6");
   ExpectNoAccount();

@@ -1,17 +1,13 @@
 // TAsyncWebRequest: the handler runs once in the receiver's thread, after the request,
 // and never for a receiver that is gone.
+#include "../serial/TestWait.h"
 #include "CloudSimProcess.h"
 #include "cloud/MyThread_Web.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QObject>
-#include <QThread>
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -20,16 +16,6 @@ CloudSimProcess& Sim() {
   static const bool trusted = (sim.TrustCertificate(), true);
   (void)trusted;
   return sim;
-}
-
-bool WaitWithEvents(const std::function<bool()>& condition, int limitMs = 15000) {
-  QDeadlineTimer deadline(limitMs);
-  while (!condition()) {
-    if (deadline.hasExpired()) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    QThread::msleep(1);
-  }
-  return true;
 }
 
 struct Outcome {

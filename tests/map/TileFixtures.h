@@ -27,10 +27,9 @@ inline std::string TilePngBytes(int zoom = 14, int x = 1, int y = 2) {
 class ScriptedFetch {
  public:
   TTileFetch Function() {
-    return [this](const std::string& url, const std::string& agent, const std::atomic<bool>&) {
+    return [this](const std::string& url, const std::string&, const std::atomic<bool>&) {
       std::lock_guard lock(m_mutex);
       m_urls.push_back(url);
-      m_agent = agent;
       TTileFetchResult result;
       if (m_failing.count(url) || m_failAll) return result;
       result.received = true;
@@ -54,17 +53,12 @@ class ScriptedFetch {
     std::lock_guard lock(m_mutex);
     return m_urls;
   }
-  std::string Agent() {
-    std::lock_guard lock(m_mutex);
-    return m_agent;
-  }
 
  private:
   std::mutex m_mutex;
   std::vector<std::string> m_urls;
   std::set<std::string> m_failing;
   bool m_failAll = false;
-  std::string m_agent;
 };
 
 // Now() stands still until moved; the real clock comes back at the end.

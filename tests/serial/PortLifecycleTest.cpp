@@ -1,6 +1,4 @@
-// The port's life across opens and closes, on pseudo-terminals: opens that cannot
-// get what they need, events of a session that has ended, output after a close, and
-// why an open was refused.
+// The port's life across opens and closes, on pseudo-terminals.
 #include <gtest/gtest.h>
 
 #include <QThread>
