@@ -130,6 +130,7 @@ class TMapBox : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  void PressAt(QMouseEvent* event);
   void CreateProvider(const std::string& baseUrl);
   void Refresh(bool redraw);
   bool CanShow() const;
@@ -162,6 +163,7 @@ class TMapBox : public QWidget {
 
   QPoint m_anchor;
   bool m_dragging = false;
+  bool m_clicked = false;  // a left press whose release is a click
   QImage m_logo;
   QString m_locationText;
   QFont m_locationFont;
