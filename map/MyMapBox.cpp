@@ -112,7 +112,6 @@ void TMapBox::SetMapCenterType(TMapCenterType type) {
 void TMapBox::SetMapAlternateURL(const std::string& url) {
   m_alternateUrl = url;
   if (TMapTileProvider::NormalizedBaseURL(url) == m_provider->BaseURL()) return;
-  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return;
   CreateProvider(url);
   update();
 }

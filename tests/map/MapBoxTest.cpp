@@ -232,6 +232,24 @@ TEST_F(MapBoxTest, DragsOnlyWithTheLeftButtonAlone) {
   EXPECT_EQ(map->CenterLongitude(), before);
 }
 
+TEST_F(MapBoxTest, AlternateUrlChoosesTheServerAndOtherValuesTheDefault) {
+  const struct {
+    const char* url;
+    const char* base;
+  } rows[] = {
+      {"http://127.0.0.1:8/tiles", "http://127.0.0.1:8/tiles/"},
+      {"ftp://elsewhere/", kDefaultTileServer},
+      {"https://127.0.0.1:9/", "https://127.0.0.1:9/"},
+      {"", kDefaultTileServer},
+  };
+  map->SetTileOptions({fetch.Function(), nullptr, true});
+  for (const auto& row : rows) {
+    map->SetMapAlternateURL(row.url);
+    EXPECT_EQ(map->MapAlternateURL(), row.url);
+    EXPECT_EQ(map->TileProvider().BaseURL(), row.base) << row.url;
+  }
+}
+
 // A double click is press, release, double click, release: one click, one
 // double click and two presses, and only the left button clicks.
 TEST_F(MapBoxTest, DoubleClickReportsOneClickAndBothPresses) {
