@@ -112,7 +112,6 @@ void TMapBox::SetMapCenterType(TMapCenterType type) {
 void TMapBox::SetMapAlternateURL(const std::string& url) {
   m_alternateUrl = url;
   if (TMapTileProvider::NormalizedBaseURL(url) == m_provider->BaseURL()) return;
-  if (url.rfind("http://", 0) != 0 && url.rfind("https://", 0) != 0) return;
   CreateProvider(url);
   update();
 }
@@ -356,6 +355,11 @@ void TMapBox::resizeEvent(QResizeEvent* event) {
 // --- mouse ---
 
 void TMapBox::mousePressEvent(QMouseEvent* event) {
+  m_clicked = event->button() == Qt::LeftButton;
+  PressAt(event);
+}
+
+void TMapBox::PressAt(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
   m_anchor = at;
   if (OnMouseDown)
@@ -377,15 +381,24 @@ void TMapBox::mouseMoveEvent(QMouseEvent* event) {
 
 void TMapBox::mouseReleaseEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
+  // A click is a release of the left button over the map after a single
+  // press; the release that ends a double click is none. It comes before the
+  // mouse-up.
+  if (event->button() == Qt::LeftButton && m_clicked) {
+    m_clicked = false;
+    if (rect().contains(at) && OnClick) OnClick(*this, LatitudeOfRow(at.y()), LongitudeOfColumn(at.x()));
+  }
   if (OnMouseUp) OnMouseUp(*this, event->button(), event->modifiers(), at.x(), at.y());
-  // A click is a release of the left button over the map.
-  if (event->button() == Qt::LeftButton && rect().contains(at) && OnClick)
-    OnClick(*this, LatitudeOfRow(at.y()), LongitudeOfColumn(at.x()));
 }
 
+// The second press of a double click: the double click (left button only),
+// then the press as any other.
 void TMapBox::mouseDoubleClickEvent(QMouseEvent* event) {
   const QPoint at = event->position().toPoint();
-  if (OnDblClick) OnDblClick(*this, LatitudeOfRow(at.y()), LongitudeOfColumn(at.x()));
+  m_clicked = false;
+  if (event->button() == Qt::LeftButton && OnDblClick)
+    OnDblClick(*this, LatitudeOfRow(at.y()), LongitudeOfColumn(at.x()));
+  PressAt(event);
 }
 
 void TMapBox::EndDrag() {

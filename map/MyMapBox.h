@@ -64,7 +64,7 @@ class TMapBox : public QWidget {
   void SetDraggable(bool draggable) { m_draggable = draggable; }
   // The tile server. A value that is an http:// or https:// URL takes effect
   // at once (a new provider, whose tiles load anew); any other value is kept
-  // and the default server stays.
+  // and the default server serves.
   const std::string& MapAlternateURL() const { return m_alternateUrl; }
   void SetMapAlternateURL(const std::string& url);
   // The options of the provider that SetMapAlternateURL creates.
@@ -130,6 +130,7 @@ class TMapBox : public QWidget {
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
+  void PressAt(QMouseEvent* event);
   void CreateProvider(const std::string& baseUrl);
   void Refresh(bool redraw);
   bool CanShow() const;
@@ -162,6 +163,7 @@ class TMapBox : public QWidget {
 
   QPoint m_anchor;
   bool m_dragging = false;
+  bool m_clicked = false;  // a left press whose release is a click
   QImage m_logo;
   QString m_locationText;
   QFont m_locationFont;

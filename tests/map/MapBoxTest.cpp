@@ -5,6 +5,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <memory>
+#include <tuple>
 
 #include "TileFixtures.h"
 #include "map/MyMapBox.h"
@@ -229,6 +230,44 @@ TEST_F(MapBoxTest, DragsOnlyWithTheLeftButtonAlone) {
   Mouse(QEvent::MouseButtonPress, {200, 100}, Qt::LeftButton, Qt::LeftButton);
   Mouse(QEvent::MouseMove, {150, 100}, Qt::NoButton, Qt::LeftButton);
   EXPECT_EQ(map->CenterLongitude(), before);
+}
+
+TEST_F(MapBoxTest, AlternateUrlChoosesTheServerAndOtherValuesTheDefault) {
+  const struct {
+    const char* url;
+    const char* base;
+  } rows[] = {
+      {"http://127.0.0.1:8/tiles", "http://127.0.0.1:8/tiles/"},
+      {"ftp://elsewhere/", kDefaultTileServer},
+      {"https://127.0.0.1:9/", "https://127.0.0.1:9/"},
+      {"", kDefaultTileServer},
+  };
+  map->SetTileOptions({fetch.Function(), nullptr, true});
+  for (const auto& row : rows) {
+    map->SetMapAlternateURL(row.url);
+    EXPECT_EQ(map->MapAlternateURL(), row.url);
+    EXPECT_EQ(map->TileProvider().BaseURL(), row.base) << row.url;
+  }
+}
+
+// A double click is press, release, double click, release: one click, one
+// double click and two presses, and only the left button clicks.
+TEST_F(MapBoxTest, DoubleClickReportsOneClickAndBothPresses) {
+  Render();
+  for (const Qt::MouseButton button : {Qt::LeftButton, Qt::RightButton}) {
+    int clicks = 0, doubleClicks = 0, presses = 0;
+    map->OnClick = [&](TMapBox&, double, double) { ++clicks; };
+    map->OnDblClick = [&](TMapBox&, double, double) { ++doubleClicks; };
+    map->OnMouseDown = [&](TMapBox&, Qt::MouseButton, Qt::KeyboardModifiers, Qt::MouseButtons, double, double) {
+      ++presses;
+    };
+    Mouse(QEvent::MouseButtonPress, {100, 100}, button, button);
+    Mouse(QEvent::MouseButtonRelease, {100, 100}, button, Qt::NoButton);
+    Mouse(QEvent::MouseButtonDblClick, {100, 100}, button, button);
+    Mouse(QEvent::MouseButtonRelease, {100, 100}, button, Qt::NoButton);
+    const bool left = button == Qt::LeftButton;
+    EXPECT_EQ(std::tuple(clicks, doubleClicks, presses), std::tuple(left ? 1 : 0, left ? 1 : 0, 2)) << button;
+  }
 }
 
 }  // namespace
