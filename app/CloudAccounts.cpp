@@ -66,7 +66,7 @@ void TFOvMonitor::StartUpCloudAccounts() {
 }
 
 void TFOvMonitor::MigrateLegacyAccount() {
-  if (std::optional<TOvAccount> legacy = TakeLegacyAccount(*Settings)) SaveAccount(std::move(*legacy));
+  TakeLegacyAccount(*Settings, [this](TOvAccount legacy) { SaveAccount(std::move(legacy)); });
 }
 
 void TFOvMonitor::RebuildAccountsTable() {

@@ -96,8 +96,7 @@ std::vector<TOvAccount> ReadStoredAccounts(const TRegIniExtended& settings) {
   return accounts;
 }
 
-std::optional<TOvAccount> TakeLegacyAccount(TRegIniExtended& settings) {
-  std::optional<TOvAccount> legacy;
+void TakeLegacyAccount(TRegIniExtended& settings, const std::function<void(TOvAccount)>& save) {
   const std::string keyText = settings.ReadString({}, kLegacyAccountKeyValue, {});
   const std::string accountId = settings.ReadString({}, kAccountIdValue, {});
   // Without an ID there is nothing to name the account by; a key that does not
@@ -108,8 +107,7 @@ std::optional<TOvAccount> TakeLegacyAccount(TRegIniExtended& settings) {
     account.accountId = accountId;
     account.key = DecryptLegacyAccountKey(keyText);
     account.server = kLegacyAccountServer;
-    legacy = std::move(account);
+    save(std::move(account));
   }
   settings.DeleteKey({}, kLegacyAccountKeyValue);
-  return legacy;
 }

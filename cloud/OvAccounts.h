@@ -19,7 +19,7 @@
 // Thread: the functions are pure and safe anywhere; the hive operations take a
 // settings store and are for its (GUI) thread.
 
-#include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -69,6 +69,7 @@ void DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId
 std::vector<TOvAccount> ReadStoredAccounts(const TRegIniExtended& settings);
 // Takes the older single-account values: the account "Account ID" (empty
 // title, server kLegacyAccountServer, the decrypted key, empty when it does
-// not decrypt) when both "Account ID" and "Account Key" are set; deletes
-// "Account Key" in every case. The caller saves the account.
-std::optional<TOvAccount> TakeLegacyAccount(TRegIniExtended& settings);
+// not decrypt) when both "Account ID" and "Account Key" are set, handed to
+// `save`; then deletes "Account Key" in every case. The older value goes only
+// after the account is saved, so a save that throws leaves it for next time.
+void TakeLegacyAccount(TRegIniExtended& settings, const std::function<void(TOvAccount)>& save);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "HiveFixture.h"
 #include "cloud/MyCrypt.h"
 
@@ -80,7 +82,12 @@ TEST_F(AccountsHive, LegacyAccountIsTakenOverAndItsKeyValueDeleted) {
       settings.WriteString({}, kLegacyAccountKeyValue, c.keyText);
     }
     TRegIniExtended settings = Store();
-    const std::optional<TOvAccount> legacy = TakeLegacyAccount(settings);
+    std::optional<TOvAccount> legacy;
+    TakeLegacyAccount(settings, [&](TOvAccount account) {
+      // Still there while the account is saved: a failed save loses nothing.
+      EXPECT_TRUE(Store().ValueExists({}, kLegacyAccountKeyValue));
+      legacy = std::move(account);
+    });
     ASSERT_EQ(legacy.has_value(), c.taken);
     if (legacy) {
       EXPECT_EQ(legacy->accountId, c.accountId);
