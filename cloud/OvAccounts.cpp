@@ -79,7 +79,11 @@ std::string DecryptLegacyAccountKey(const std::string& base64Text) {
 std::string EncryptLegacyAccountKey(const std::string& rawKey) { return Base64Encode(Encrypt(rawKey), true); }
 
 void WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account) {
-  settings.WriteBinaryString(kAccountsSection, account.accountId, SerializeAccount(account));
+  // An empty value (the system gave no random bytes) would replace a good
+  // stored account with one that never reads back: refuse like a failed write.
+  const std::string stored = SerializeAccount(account);
+  if (stored.empty()) throw ESettingsWriteError("The account " + account.accountId + " could not be encrypted");
+  settings.WriteBinaryString(kAccountsSection, account.accountId, stored);
 }
 
 void DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId) {

@@ -59,7 +59,9 @@ std::string EncryptLegacyAccountKey(const std::string& rawKey);
 
 // --- the accounts in the settings hive ---
 
-// Writes the account's stored value as "Accounts"/accountId.
+// Writes the account's stored value as "Accounts"/accountId. Raises
+// ESettingsWriteError when the write fails or the value cannot be made; the
+// value stored before is then left as it was.
 void WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account);
 // Deletes "Accounts"/accountId; nothing happens when it is absent.
 void DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId);
