@@ -42,8 +42,9 @@ for _ in $(seq 1 100); do [ -s "$work/sim.out" ] && break; sleep 0.1; done
 
 export ORVANE_SETTINGS_DIR=$work/settings
 mkdir -m 700 "$ORVANE_SETTINGS_DIR"
-printf 'ORVANE SETTINGS HIVE 1\n\n[Software\\\\Qel\\\\Orvane Monitor\\\\Ports]\n"COM1"="%s"\n' "$work/com1" \
-  >"$ORVANE_SETTINGS_DIR/settings.reg"
+# The version check goes to a closed loopback port rather than the maker's host.
+printf 'ORVANE SETTINGS HIVE 1\n\n[Software\\\\Qel\\\\Orvane Monitor\\\\Ports]\n"COM1"="%s"\n\n[Software\\\\Qel\\\\Orvane Monitor\\\\Endpoints]\n"Version host"="127.0.0.1:1"\n' \
+  "$work/com1" >"$ORVANE_SETTINGS_DIR/settings.reg"
 
 if [ "${ORVANE_TEST_XVFB:-0}" = 1 ]; then
   # The monitor's own pid, not xvfb-run's, is the one to kill below.
