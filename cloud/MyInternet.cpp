@@ -351,8 +351,10 @@ bool TWebRequest::Execute() {
   if (curl_easy_getinfo(curl, CURLINFO_EFFECTIVE_URL, &effective) == CURLE_OK && effective)
     EffectiveURL = effective;
   if (result != CURLE_OK) {
+    // The handle keeps the system error of an earlier failed transfer; only a failed
+    // connect is sure to have stored a fresh one.
     long osError = 0;
-    curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
+    if (result == CURLE_COULDNT_CONNECT) curl_easy_getinfo(curl, CURLINFO_OS_ERRNO, &osError);
     if (transfer.aborted) {
       LastError = ECANCELED;
       LastErrorText = "given up";

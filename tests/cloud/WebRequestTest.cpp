@@ -199,6 +199,11 @@ TEST_F(WebRequestTest, RefusedConnectionSetsTheSystemError) {
   close(socketHandle);
   EXPECT_EQ(request.LastError, ECONNREFUSED);
   EXPECT_EQ(request.StatusCode, 0);
+
+  // A later failure on this thread's connection handle is not given the old system error.
+  TWebRequest badPort("https://127.0.0.1:70000/");
+  EXPECT_FALSE(badPort.Execute());
+  EXPECT_EQ(badPort.LastError, 12000 + 3);  // malformed address
 }
 
 TEST_F(WebRequestTest, ConnectionIsReusedBetweenRequests) {
