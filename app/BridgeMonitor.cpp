@@ -245,6 +245,9 @@ void TBridgeMonitor::FlushRefresh() {
   m_pending = false;
   const bool monitoring = m_controls.cShow_BRG->isChecked();
   bool reload = m_fullReload || m_changed.size() > RowUpdateLimit(ShownRows());
+  QTableWidget* grid = m_controls.sBridges;
+  const int currentRow = grid->currentRow();
+  const std::string selected = currentRow >= 0 && ShownRows() > 0 ? IdAtCurrentRow() : std::string();
   if (!reload) {
     EnsureHeader();
     for (const std::string& id : m_changed)
@@ -255,10 +258,18 @@ void TBridgeMonitor::FlushRefresh() {
   }
   m_changed.clear();
   m_fullReload = false;
-  if (reload)
+  if (reload) {
     RefreshBridges();
-  else
-    SetTimerAndButtons(ShownRows() > 0, monitoring);
+    return;
+  }
+  // The picked bridge gone (filtered out): a reload leaves the highlight on the
+  // same row number, whereas the rows inserted above it and its removal have
+  // moved it here.
+  if (!selected.empty() && FindRow(ToQString(selected)) < 0) {
+    const int row = std::min(currentRow, grid->rowCount() - 1);
+    if (row != grid->currentRow()) grid->setCurrentCell(row, std::max(0, grid->currentColumn()));
+  }
+  SetTimerAndButtons(ShownRows() > 0, monitoring);
 }
 
 bool TBridgeMonitor::UpdateRow(const std::string& id, bool monitoring) {
