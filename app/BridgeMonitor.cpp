@@ -258,18 +258,17 @@ void TBridgeMonitor::FlushRefresh() {
   }
   m_changed.clear();
   m_fullReload = false;
-  if (reload) {
+  if (reload)
     RefreshBridges();
-    return;
-  }
+  else
+    SetTimerAndButtons(ShownRows() > 0, monitoring);
   // The picked bridge gone (filtered out): a reload leaves the highlight on the
-  // same row number, whereas the rows inserted above it and its removal have
-  // moved it here.
+  // same row number, whereas the rows inserted above it and its removal (also
+  // by row updates made before a reload) have moved it elsewhere.
   if (!selected.empty() && FindRow(ToQString(selected)) < 0) {
     const int row = std::min(currentRow, grid->rowCount() - 1);
     if (row != grid->currentRow()) grid->setCurrentCell(row, std::max(0, grid->currentColumn()));
   }
-  SetTimerAndButtons(ShownRows() > 0, monitoring);
 }
 
 bool TBridgeMonitor::UpdateRow(const std::string& id, bool monitoring) {
