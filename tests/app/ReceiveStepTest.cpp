@@ -78,7 +78,9 @@ TEST_F(ReceiveStepTest, LinesDoNotDependOnHowTheBytesAreSplit) {
     Trace::Close();
     std::vector<std::string> traced;
     std::ifstream file(path);
-    for (std::string line; std::getline(file, line);) traced.push_back(line.substr(24));  // after the stamp
+    // After the stamp; the windows' own version check may be traced meanwhile.
+    for (std::string line; std::getline(file, line);)
+      if (line.compare(24, 2, "< ") == 0) traced.push_back(line.substr(24));
     EXPECT_EQ(traced, expected);
     EXPECT_EQ(fresh.PendingReceived(), ":wifi 1");
   }
