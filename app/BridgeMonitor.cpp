@@ -245,6 +245,9 @@ void TBridgeMonitor::FlushRefresh() {
   m_pending = false;
   const bool monitoring = m_controls.cShow_BRG->isChecked();
   bool reload = m_fullReload || m_changed.size() > RowUpdateLimit(ShownRows());
+  QTableWidget* grid = m_controls.sBridges;
+  const int currentRow = grid->currentRow();
+  const std::string selected = currentRow >= 0 && ShownRows() > 0 ? IdAtCurrentRow() : std::string();
   if (!reload) {
     EnsureHeader();
     for (const std::string& id : m_changed)
@@ -259,6 +262,13 @@ void TBridgeMonitor::FlushRefresh() {
     RefreshBridges();
   else
     SetTimerAndButtons(ShownRows() > 0, monitoring);
+  // The picked bridge gone (filtered out): a reload leaves the highlight on the
+  // same row number, whereas the rows inserted above it and its removal (also
+  // by row updates made before a reload) have moved it elsewhere.
+  if (!selected.empty() && FindRow(ToQString(selected)) < 0) {
+    const int row = std::min(currentRow, grid->rowCount() - 1);
+    if (row != grid->currentRow()) grid->setCurrentCell(row, std::max(0, grid->currentColumn()));
+  }
 }
 
 bool TBridgeMonitor::UpdateRow(const std::string& id, bool monitoring) {
