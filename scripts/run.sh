@@ -63,12 +63,17 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A simulator prints one line (its pty's path, its base URL) once it is ready:
-# waits up to ten seconds for <prefix>.out to have it; exits when the program died.
-wait_for_first_line() {
-  local name=$1 pid=$2 prefix=$3
+# A simulator prints what the demo needs (its pty's path, its base URL, its port and
+# certificate) once it is ready: waits up to ten seconds for <prefix>.out to have
+# something, or a line matching the pattern when one is given; exits when the program died.
+wait_until_ready() {
+  local name=$1 pid=$2 prefix=$3 pattern=${4:-}
   for _ in $(seq 1 200); do
-    [ -s "$prefix.out" ] && return 0
+    if [ -n "$pattern" ]; then
+      grep -q "$pattern" "$prefix.out" 2>/dev/null && return 0
+    else
+      [ -s "$prefix.out" ] && return 0
+    fi
     if ! kill -0 "$pid" 2>/dev/null; then
       echo "run: $name did not start:" >&2
       cat "$prefix.err" >&2
@@ -82,7 +87,7 @@ wait_for_first_line() {
 link="$work/com1"
 "$sim" --link "$link" "$@" >"$work/sim.out" 2>"$work/sim.err" &
 sim_pid=$!
-wait_for_first_line gateway-sim "$sim_pid" "$work/sim"
+wait_until_ready gateway-sim "$sim_pid" "$work/sim"
 if [ ! -s "$work/sim.out" ]; then
   echo "run: gateway-sim did not publish $link" >&2
   exit 1
@@ -96,15 +101,7 @@ demo_key=T3J2YW5lRGVtb0tleTIwMjY=
 "$cloud_sim" --port 0 --cert-dir "$work/cloud-sim" --published-version "${ORVANE_DEMO_PUBLISHED_VERSION:-1.26.0.0}" \
   --account "$demo_account:$demo_key" >"$work/cloud.out" 2>"$work/cloud.err" &
 cloud_pid=$!
-for _ in $(seq 1 200); do
-  grep -q '^certificate ' "$work/cloud.out" 2>/dev/null && break
-  if ! kill -0 "$cloud_pid" 2>/dev/null; then
-    echo "run: cloud-sim did not start:" >&2
-    cat "$work/cloud.err" >&2
-    exit 1
-  fi
-  sleep 0.05
-done
+wait_until_ready cloud-sim "$cloud_pid" "$work/cloud" '^certificate '
 cloud_port=$(sed -n 's/^port //p' "$work/cloud.out")
 cloud_certificate=$(sed -n 's/^certificate //p' "$work/cloud.out")
 if [ -z "$cloud_port" ] || [ -z "$cloud_certificate" ]; then
@@ -117,7 +114,7 @@ cloud_host="127.0.0.1:$cloud_port"
 # Map tiles from tile-sim, which prints its base URL once it listens.
 "$tile_sim" >"$work/tiles.out" 2>"$work/tiles.err" &
 tile_pid=$!
-wait_for_first_line tile-sim "$tile_pid" "$work/tiles"
+wait_until_ready tile-sim "$tile_pid" "$work/tiles"
 tile_url=$(head -n 1 "$work/tiles.out")
 [ -n "$tile_url" ] || { echo "run: tile-sim did not print its address" >&2; exit 1; }
 # Its tiles are cached in the demo's folder, not among the user's real ones.
