@@ -241,6 +241,17 @@ void TWebRequest::TakeHeaderLine(const std::string& line) {
     ContentLength = TextToInt(value, 0);
 }
 
+std::string TWebRequest::HeaderValue(const std::string& name) const {
+  const std::string wanted = LowerText(name);
+  std::string value;
+  for (const std::string& line : HeaderLines) {
+    const std::size_t colon = line.find(':');
+    if (colon != std::string::npos && LowerText(line.substr(0, colon)) == wanted)
+      value = TrimCharSet(line.substr(colon + 1), " \t");
+  }
+  return value;
+}
+
 void TWebRequest::TakeBody(const char* data, std::size_t size) {
   while (size > 0) {
     const std::size_t piece = std::min(size, kChunkBytes);

@@ -97,6 +97,9 @@ public:
   // line that ends the header block gives the closing second NUL.
   std::string RawHeaders;
   std::vector<std::string> HeaderLines; // RawHeaders cut at every NUL, empty pieces kept
+  // The value of the final answer's header `name` (any letter case), blanks around it
+  // trimmed; the last such line when there are several, "" when there is none.
+  std::string HeaderValue(const std::string& name) const;
   std::int32_t StatusCode = 0;          // 0 when no status arrived
   std::int32_t ContentLength = 0;
   std::string ResponseContentType;

@@ -1,19 +1,6 @@
 #include "TileFetch.h"
 
 #include "cloud/MyInternet.h"
-#include "support/MyFunctions.h"
-
-namespace {
-
-// The value of a "Name: value" header line whose lowercased name is `name`.
-bool HeaderValue(const std::string& line, const std::string& name, std::string& value) {
-  const std::size_t colon = line.find(':');
-  if (colon == std::string::npos || LowerText(line.substr(0, colon)) != name) return false;
-  value = TrimCharSet(line.substr(colon + 1), " \t");
-  return true;
-}
-
-}  // namespace
 
 TTileFetch WebTileFetch(std::int32_t connectLimitMs, std::int32_t stallLimitMs) {
   return [connectLimitMs, stallLimitMs](const std::string& url, const std::string& userAgent,
@@ -28,10 +15,8 @@ TTileFetch WebTileFetch(std::int32_t connectLimitMs, std::int32_t stallLimitMs) 
     result.statusCode = request.StatusCode;
     if (!result.received) return result;
     result.body = std::move(request.Response);
-    for (const std::string& line : request.HeaderLines) {
-      HeaderValue(line, "cache-control", result.cacheControl);
-      HeaderValue(line, "expires", result.expires);
-    }
+    result.cacheControl = request.HeaderValue("Cache-Control");
+    result.expires = request.HeaderValue("Expires");
     return result;
   };
 }
