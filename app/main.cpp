@@ -1,8 +1,11 @@
 // Program entry: the command line, the application, its one window, the message loop.
 #include "CommandLine.h"
+#include "DisplayCheck.h"
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
 #include "support/VersionRecord.h"
+
+#include <cstdio>
 
 // The version that FileVersionText reads back from this executable.
 ORVANE_EMBED_VERSION_RECORD(PROJECT_VERSION_MAJOR, PROJECT_VERSION_MINOR, PROJECT_VERSION_PATCH,
@@ -12,6 +15,10 @@ int main(int argc, char** argv) {
   // Read before the application object, so --help and --version need no display.
   TCommandLine options;
   if (const auto status = RunCommandLine(argc, argv, options)) return *status;
+  if (const auto message = NoDisplayMessage({argv, argv + argc}, ProcessEnvironment())) {
+    std::fputs(message->c_str(), stderr);
+    return 1;
+  }
   TOrvaneApplication application(argc, argv);
   TFOvMonitor window;
   window.show();
