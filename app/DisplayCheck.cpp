@@ -1,13 +1,28 @@
 #include "DisplayCheck.h"
 
+#include <cerrno>
+#include <cstddef>
 #include <cstdlib>
-#include <sys/stat.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "support/UniqueFd.h"
 
 namespace {
 
-bool IsSocket(const std::string& path) {
-  struct stat info{};
-  return ::stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+// Whether a server accepts on this Unix socket (a name starting with '\0' is
+// in the abstract namespace). A stale socket file of a server that is gone
+// refuses, as it should.
+bool Answers(const std::string& name) {
+  sockaddr_un address{};
+  if (name.empty() || name.size() >= sizeof address.sun_path) return false;
+  address.sun_family = AF_UNIX;
+  name.copy(address.sun_path, name.size());
+  // Not blocking: a server whose backlog is full answers EAGAIN, and is there.
+  TUniqueFd fd(::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
+  const auto length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size() + (name[0] == '\0' ? 0 : 1));
+  return fd.valid() && (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), length) == 0 || errno == EAGAIN);
 }
 
 std::string NonEmpty(const TEnvironmentLookup& environment, const char* name) {
@@ -15,9 +30,10 @@ std::string NonEmpty(const TEnvironmentLookup& environment, const char* name) {
   return value ? *value : std::string();
 }
 
-// ":0", ":0.1" and "unix:0" are this machine's X server behind
-// /tmp/.X11-unix/X0; a host name or an ssh-forwarded display is not checked
-// here (connecting is Qt's business).
+// ":0", ":0.1" and "unix:0" are this machine's X server on /tmp/.X11-unix/X0,
+// or on the same name in the abstract namespace (containers that do not share
+// /tmp still share that); a host name or an ssh-forwarded display is not
+// checked here (connecting is Qt's business).
 bool XDisplayReachable(const std::string& display) {
   std::string rest;
   if (display.rfind(':', 0) == 0)
@@ -28,14 +44,15 @@ bool XDisplayReachable(const std::string& display) {
     return true;
   const std::string number = rest.substr(0, rest.find('.'));
   if (number.empty() || number.find_first_not_of("0123456789") != std::string::npos) return true;
-  return IsSocket("/tmp/.X11-unix/X" + number);
+  const std::string socket = "/tmp/.X11-unix/X" + number;
+  return Answers(socket) || Answers(std::string(1, '\0') + socket);
 }
 
 bool WaylandReachable(const std::string& display, const std::string& runtimeDir) {
-  if (display.front() == '/') return IsSocket(display);
+  if (display.front() == '/') return Answers(display);
   // Without a runtime folder the compositor's socket cannot be found, and Qt
   // cannot find it either.
-  return !runtimeDir.empty() && IsSocket(runtimeDir + "/" + display);
+  return !runtimeDir.empty() && Answers(runtimeDir + "/" + display);
 }
 
 }  // namespace

@@ -3,7 +3,7 @@
 // exists: without a display Qt's own start ends in an abort with advice about
 // reinstalling, which sends a technician the wrong way.
 //
-// Thread: any (reads only what it is given and the file system).
+// Thread: any (reads what it is given; tries the local display's socket).
 
 #include <functional>
 #include <optional>
@@ -17,7 +17,7 @@ TEnvironmentLookup ProcessEnvironment();
 // The message for standard error when no platform was chosen (QT_QPA_PLATFORM,
 // "-platform"), the headless provisioning mode (--provision) is not asked for,
 // and no display is reachable: neither DISPLAY nor WAYLAND_DISPLAY is set, or
-// the local X server or Wayland compositor they name has no socket. Nullopt
+// the local X server or Wayland compositor they name does not accept on its socket. Nullopt
 // when the window may be tried.
 std::optional<std::string> NoDisplayMessage(const std::vector<std::string>& arguments,
                                             const TEnvironmentLookup& environment);

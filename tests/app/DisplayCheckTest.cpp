@@ -18,7 +18,7 @@ struct FakeCompositor {
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     path.copy(address.sun_path, sizeof address.sun_path - 1);
-    bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
+    bound = fd >= 0 && ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && ::listen(fd, 1) == 0;
   }
   ~FakeCompositor() {
     if (fd >= 0) ::close(fd);
@@ -31,6 +31,10 @@ TEST(DisplayCheck, SpeaksOnlyWhenNoDisplayIsReachableAndNoPlatformChosen) {
   QTemporaryDir runtime;
   FakeCompositor compositor(runtime.filePath(QStringLiteral("wayland-7")).toStdString());
   ASSERT_TRUE(compositor.bound);
+  // A socket file whose server is gone.
+  FakeCompositor gone(runtime.filePath(QStringLiteral("wayland-1")).toStdString());
+  ::close(gone.fd);
+  gone.fd = -1;
   using Environment = std::map<std::string, std::string>;
   const std::string runtimeDir = runtime.path().toStdString();
   const struct {
@@ -47,6 +51,10 @@ TEST(DisplayCheck, SpeaksOnlyWhenNoDisplayIsReachableAndNoPlatformChosen) {
       {"remote X display, left to Qt", {{"DISPLAY", "build-host:10.0"}}, {}, nullptr},
       {"Wayland socket present", {{"WAYLAND_DISPLAY", "wayland-7"}, {"XDG_RUNTIME_DIR", runtimeDir}}, {}, nullptr},
       {"Wayland socket by full path", {{"WAYLAND_DISPLAY", runtimeDir + "/wayland-7"}}, {}, nullptr},
+      {"Wayland socket left by a compositor that is gone",
+       {{"WAYLAND_DISPLAY", "wayland-1"}, {"XDG_RUNTIME_DIR", runtimeDir}},
+       {},
+       "no Wayland compositor answers"},
       {"Wayland without its socket",
        {{"WAYLAND_DISPLAY", "wayland-0"}, {"XDG_RUNTIME_DIR", runtimeDir}},
        {},
