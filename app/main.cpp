@@ -2,6 +2,7 @@
 #include "CommandLine.h"
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
+#include "Provisioning.h"
 #include "support/VersionRecord.h"
 
 // The version that FileVersionText reads back from this executable.
@@ -12,6 +13,14 @@ int main(int argc, char** argv) {
   // Read before the application object, so --help and --version need no display.
   TCommandLine options;
   if (const auto status = RunCommandLine(argc, argv, options)) return *status;
+  if (options.Headless()) {
+    // No window is shown, so none needs a display: a workshop line runs from
+    // udev rules and shell loops.
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    TOrvaneApplication application(argc, argv);
+    TFOvMonitor window;
+    return RunHeadless(window, options, stdout);
+  }
   TOrvaneApplication application(argc, argv);
   TFOvMonitor window;
   window.show();
