@@ -2,6 +2,7 @@
 // that share no code with ours (pdftotext, pdfimages, jq).
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QProcess>
@@ -11,6 +12,7 @@
 #include "CloudFixture.h"
 #include "CloudSimProcess.h"
 #include "GnssMonitor.h"
+#include "ParameterProfile.h"
 #include "ReportFacts.h"
 #include "TileServer.h"
 #include "WindowFixture.h"
@@ -20,6 +22,7 @@
 
 namespace {
 
+using Settings = std::vector<TParameterSetting>;
 const std::string kOwner = "qel-demo";
 const std::string kKey = "OrvaneDemoKey2026";
 
@@ -149,6 +152,42 @@ TEST_F(ReportTest, UnreadFactsAreMarkedAndAFailedWriteLeavesTheEarlierReport) {
   EXPECT_EQ(ui().vStatus->ColorOn(), clRed);
   EXPECT_EQ(FileText(pdf), before);
   EXPECT_EQ(QDir(folder.path()).entryList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot), filesBefore);
+}
+
+}  // namespace
+
+namespace {
+
+// "Save profile...": what was read from the gateway, secrets only when the user
+// ticked that they will be stored in clear.
+TEST_F(WindowFixture, SavedProfileHoldsSecretsOnlyWhenTicked) {
+  QTemporaryDir folder;
+  const QString path = folder.filePath(QStringLiteral("customer.profile"));
+  window->SetSaveFileQuery([&](const std::string&, const std::string&) { return path.toStdString(); });
+  Ui::uOrvaneMonitor& ui = window->Form();
+  window->HandleLine(":get 97 fleet apn");
+  window->HandleLine(":get 12 aws-prod-cloud");
+  window->HandleLine(":get 5640 Depot\x01");
+  window->HandleLine(":get 5641 wifi-secret");
+  ui.eSIMPin->setText(QStringLiteral("4321"));
+  auto* secrets = window->findChild<QCheckBox*>(QStringLiteral("cProfile_Secrets"));
+  ASSERT_NE(secrets, nullptr);
+  struct Row {
+    bool ticked;
+    Settings expected;
+  } const rows[] = {
+      {false, {{97, "fleet apn"}, {12, "aws-prod-cloud"}, {5640, "Depot\x01"}}},
+      {true, {{97, "fleet apn"}, {12, "aws-prod-cloud"}, {5640, "Depot\x01"}, {5641, "wifi-secret"}, {61, "4321"}}},
+  };
+  for (const Row& row : rows) {
+    secrets->setChecked(row.ticked);
+    window->bSaveProfileClick();
+    Settings read;
+    std::string error;
+    EXPECT_TRUE(ParseParameterProfile(FileText(path), read, error)) << error;
+    EXPECT_EQ(read, row.expected) << "ticked " << row.ticked;
+    EXPECT_EQ(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+  }
 }
 
 }  // namespace
