@@ -118,6 +118,10 @@ class THeadlessRun {
     return status;
   }
   std::string Within() const { return "within " + std::to_string(m_options.timeoutSeconds) + " s"; }
+  // Why the gateway said nothing: `silence`, unless the port went away meanwhile.
+  std::string Unanswered(const std::string& silence) const {
+    return m_window.Com().IsPortOpen() ? silence : "the port closed (adapter unplugged?)";
+  }
 
   // --- waiting ---
   // Runs the event loop until done() or the time; true when done. Every wait
@@ -128,8 +132,9 @@ class THeadlessRun {
     QEventLoop loop;
     QTimer poll;
     poll.setInterval(kPollInterval);
+    // An unplugged adapter closes the port: nothing more will come.
     const auto check = [&] {
-      if (done() || Clock::now() >= until) loop.quit();
+      if (done() || Clock::now() >= until || !m_window.Com().IsPortOpen()) loop.quit();
     };
     QObject::connect(&poll, &QTimer::timeout, &loop, check);
     // A line is seen before the window handles it; the check runs after.
@@ -201,13 +206,13 @@ class THeadlessRun {
   int AwaitGateway() {
     // Opening sent the Refresh request; its ":info" names the gateway.
     if (!Wait([&] { return m_infoSeen; }))
-      return Fail(peNoGateway, "gateway", "-", "no answer from the gateway " + Within());
+      return Fail(peNoGateway, "gateway", "-", Unanswered("no answer from the gateway " + Within()));
     m_gatewayId = m_form.vGWID->Caption();
     if (!IsGatewayID(m_gatewayId))
       return Fail(peNoGateway, "gateway", m_gatewayId, "'" + m_gatewayId + "' is not a gateway ID");
     // The rest of the Refresh request goes first, so each answer below is ours.
     if (!Wait([&] { return m_window.PendingCommands().empty(); }))
-      return Fail(peNoGateway, "gateway", m_gatewayId, "the gateway stopped answering " + Within());
+      return Fail(peNoGateway, "gateway", m_gatewayId, Unanswered("the gateway stopped answering " + Within()));
     Step("gateway", m_gatewayId, true);
     return peDone;
   }
@@ -218,11 +223,12 @@ class THeadlessRun {
       const std::string shown = std::to_string(setting.number) + "=" + StepValue(setting.value);
       written += (written.empty() ? "" : " ") + shown;
       if (!Wait([&] { return m_window.PendingCommands().empty(); }))
-        return Fail(peNoGateway, "parameters", written, "the gateway stopped answering " + Within());
+        return Fail(peNoGateway, "parameters", written, Unanswered("the gateway stopped answering " + Within()));
       int acks = m_acks;
       m_window.SetParameter(setting.number, setting.value);
       if (!Wait([&] { return Answered(acks); }))
-        return Fail(peNoGateway, "parameters", written, "no answer to parameter " + shown + " " + Within());
+        return Fail(peNoGateway, "parameters", written,
+                    Unanswered("no answer to parameter " + shown + " " + Within()));
       if (m_lastAck != "OK")
         return Fail(peParameter, "parameters", written,
                     "the gateway refused parameter " + std::to_string(setting.number));

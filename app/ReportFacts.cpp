@@ -154,9 +154,13 @@ TReportFacts GatherReportFacts(TFOvMonitor& window) {
   if (form.vIgnition->Enabled()) facts.ignition = form.vIgnition->LedOn();
 
   facts.network = Known(form.vNetwork->Caption());
-  facts.technology = Known(form.vNetworkGen->Caption());
-  // The bar's hint holds the level only while a ":cell" report stands.
-  if (!form.pSignalLevel->toolTip().isEmpty()) {
+  // While the gateway has no network its report carries no technology; the
+  // window's "2G" is only what technology 0 is called.
+  const bool noNetwork = facts.network == "Searching for network..." || facts.network == "SIM was not detected";
+  if (!noNetwork) facts.technology = Known(form.vNetworkGen->Caption());
+  // The bar's hint holds the level only while a ":cell" report stands, and its
+  // floor is also where a report without a level puts it: no level was read.
+  if (!form.pSignalLevel->toolTip().isEmpty() && form.pSignalLevel->value() > kSignalFloor) {
     facts.signalDbm = form.pSignalLevel->value();
     facts.signalBars = SignalBars(*facts.signalDbm);
   }

@@ -1,4 +1,6 @@
 // Program entry: the command line, the application, its one window, the message loop.
+#include <cstdio>
+
 #include "CommandLine.h"
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
@@ -18,6 +20,9 @@ int main(int argc, char** argv) {
     // udev rules and shell loops.
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TOrvaneApplication application(argc, argv);
+    // A message box nobody can see would hold the line for ever: errors that reach
+    // the event loop go to standard error, and the waiting step runs into its timeout.
+    application.SetErrorReporter([](const std::string& message) { std::fprintf(stderr, "%s\n", message.c_str()); });
     TFOvMonitor window;
     return RunHeadless(window, options, stdout);
   }

@@ -87,14 +87,21 @@ TEST_F(ReportTest, ReportOfALiveGatewayReadsBackWithPdfToolsAndJq) {
   ui().cShow_GNSS->setChecked(true);
   ASSERT_TRUE(QTest::qWaitFor(
       [&] {
-        return ui().mMap->PointCount() == 1 && ui().mMap->TileProvider().AnyTileLoaded() &&
-               !ui().pSignalLevel->toolTip().isEmpty() && window->PendingCommands().empty();
+        // Registered on the cellular network, so the report has a level to tell.
+        if (ui().mMap->PointCount() != 1 || ui().pSignalLevel->value() <= ui().pSignalLevel->minimum()) return false;
+        // The map has moved to the fix and loaded the tiles there.
+        double latitude = 0, longitude = 0;
+        ui().mMap->GetPoint(0, latitude, longitude);
+        ui().mMap->PaintAround(latitude, longitude, QSize(kReportMapWidth, kReportMapHeight));
+        return ui().mMap->LastPictureHasTiles() && window->PendingCommands().empty();
       },
       15000));
 
   const QString pdf = SaveReport(QStringLiteral("install"));
   EXPECT_EQ(ui().vStatus->Caption(), " Report written: " + pdf.toStdString() + ".pdf");
   const QString file = pdf + ".pdf";
+  // For a look by eye (pdftoppm): ORVANE_REPORT_COPY=/some/file.pdf keeps a copy.
+  if (const QString copy = qEnvironmentVariable("ORVANE_REPORT_COPY"); !copy.isEmpty()) QFile::copy(file, copy);
 
   const std::string signal = ui().pSignalLevel->toolTip().toStdString();
   EXPECT_EQ(Jq(file, "[.gateway.id, .gateway.firmware, .gateway.hardware, .account.id, .account.name, "
@@ -187,6 +194,38 @@ TEST_F(WindowFixture, SavedProfileHoldsSecretsOnlyWhenTicked) {
     EXPECT_TRUE(ParseParameterProfile(FileText(path), read, error)) << error;
     EXPECT_EQ(read, row.expected) << "ticked " << row.ticked;
     EXPECT_EQ(QFile::permissions(path) & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Connectivity facts come from reports that carry them; the window's stand-ins
+// for "nothing yet" (technology 0, the bar's floor) are not facts.
+TEST_F(WindowFixture, ConnectivityFactsOnlyWhatAReportCarried) {
+  struct Row {
+    const char* line;
+    std::optional<std::string> technology;
+    std::optional<int> signal, bars;
+  } const rows[] = {
+      {nullptr, std::nullopt, std::nullopt, std::nullopt},
+      // Searching: no technology, no level.
+      {":cell 0 0 0 0 \"\"", std::nullopt, std::nullopt, std::nullopt},
+      {":cell 26801 1 4 71 \"QelNet\"", "4G", -71, 3},
+      // Past either end of the bar: clamped, and the floor reads as no level.
+      {":cell 26801 5 8 40 \"QelNet\"", "M1", -48, 5},
+      {":cell 26801 1 9 130 \"QelNet\"", "NB", std::nullopt, std::nullopt},
+      // WiFi has no cellular level.
+      {":wifi 1 \"Depot\"", "WiFi", std::nullopt, std::nullopt},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.line ? row.line : "(none)");
+    if (row.line) window->HandleLine(row.line);
+    const TReportFacts facts = GatherReportFacts(*window);
+    EXPECT_EQ(facts.technology, row.technology);
+    EXPECT_EQ(facts.signalDbm, row.signal);
+    EXPECT_EQ(facts.signalBars, row.bars);
   }
 }
 
