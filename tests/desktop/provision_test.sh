@@ -126,13 +126,22 @@ grep -q '^step 3/7 parameters: 1=qel-demo 97=workshop\\x20apn ok$' "$work/ok.out
 grep -q '^step 5/7 state: ' "$work/ok.out" || fail "no state step"
 [ -s "$work/gw1.pdf" ] && [ -s "$work/gw1.pdf.json" ] || fail "no report files"
 if [ -s "$work/gw1.pdf.json" ]; then
-  values=$(jq -r '[.gateway.id, .gateway.apn, .cloudRecord.status, (.gnss.valid|tostring), (.connectivity.signalDbm|type)] | join("|")' "$work/gw1.pdf.json")
-  [ "$values" = "QEL100000000000001|workshop apn|approved|true|number" ] || fail "JSON holds '$values'"
+  values=$(jq -r '[.gateway.id, .gateway.apn, .cloudRecord.status, (.gnss.valid|tostring), (if .connectivity.network == "Searching for network..." then .connectivity.signalDbm == null
+        else (.connectivity.signalDbm|type) == "number" end | tostring)] | join("|")' "$work/gw1.pdf.json")
+  # A level is a number once the gateway is on the cellular network, and not read before.
+  [ "$values" = "QEL100000000000001|workshop apn|approved|true|true" ] || fail "JSON holds '$values'"
   text=$(pdftotext "$work/gw1.pdf" -)
   for expect in QEL100000000000001 "workshop apn" 3.8.12 "$(jq -r .gnss.location "$work/gw1.pdf.json")"; do
     grep -qF -- "$expect" <<<"$text" || fail "the PDF text lacks '$expect'"
   done
 fi
+# The report alone: read, record, report; no parameter, no registration.
+status=0
+ORVANE_SETTINGS_DIR=$work/settings-cloud "$monitor" --report "$work/alone.pdf" --port COM5 >"$work/out" 2>&1 || status=$?
+[ "$status" = 0 ] && [ "$(grep -c '^step [0-9]/4 ' "$work/out")" = 4 ] && [ "$(tail -n 1 "$work/out")" = "result ok" ] ||
+  fail "report alone: exit $status: $(cat "$work/out")"
+[ "$(jq -r '.gateway.id' "$work/alone.pdf.json" 2>/dev/null)" = QEL100000000000005 ] || fail "report alone: no JSON"
+
 # No temporary report file is left behind by the failed write.
 [ -z "$(ls "$work" | grep -E '^gw.*\.(tmp|[A-Za-z0-9]{6})$' || true)" ] || fail "a temporary file was left"
 
