@@ -15,6 +15,8 @@
 //   CloudAccounts.cpp  the cloud accounts: list, selection, add/update, remove
 //   CloudRegistration.cpp  registration, summary, the cloud record grids
 //   VersionState.cpp   the software version check and its panel
+//   InstallationReport.cpp  "Save report..." and "Save profile..." (the report
+//                      itself: ReportFacts, ReportFile; headless runs: Provisioning)
 //
 // Controls are reached through Form() (generated from resources/uOrvaneMonitor.ui);
 // handlers carry the system's names and are connected by name in one binding
