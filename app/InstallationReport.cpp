@@ -8,6 +8,7 @@
 #include <QShortcut>
 
 #include "FOvMonitor.h"
+#include "GatewayParameters.h"
 #include "ParameterProfile.h"
 #include "ReportFile.h"
 #include "support/MyFunctions.h"
@@ -16,14 +17,6 @@
 #include "widgets/QtText.h"
 
 namespace {
-
-// Parameter numbers the profile holds, as the parameters tab shows them.
-constexpr int kOwnerAccount = 1;
-constexpr int kServerName = 12;
-constexpr int kSimPin = 61;
-constexpr int kApn = 97;
-constexpr int kWifiSsid = 5640;
-constexpr int kWifiPassword = 5641;
 
 void ShowOutcome(TLedPanel* status, bool ok, const std::string& text) {
   status->SetCaption(" " + text);

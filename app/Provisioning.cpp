@@ -11,6 +11,7 @@
 
 #include "CommandLine.h"
 #include "FOvMonitor.h"
+#include "GatewayParameters.h"
 #include "GnssMonitor.h"
 #include "ReportFile.h"
 #include "cloud/GatewayCloud.h"
@@ -28,8 +29,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using std::chrono::milliseconds;
 
-// The write-only SIM PIN reads back masked: only whether one is set can be checked.
-constexpr int kSimPin = 61;
 // How often the cloud record is asked while the gateway's own state lags behind.
 constexpr milliseconds kRecordPollInterval(2000);
 // A ":get" follows its acknowledgement at once; one that has not come by then never will.
@@ -244,6 +243,7 @@ class THeadlessRun {
         return Fail(peParameter, "parameters", written,
                     "parameter " + std::to_string(setting.number) + " did not read back");
       const std::string& value = m_reads[setting.number];
+      // The write-only SIM PIN reads back masked: only whether one is set can be checked.
       const bool took = setting.number == kSimPin ? value.empty() == setting.value.empty()
                                                   : value == AsReadBack(setting.value);
       if (!took)
