@@ -236,9 +236,8 @@ class THeadlessRun {
       m_window.GetParameter(setting.number);
       const auto readBack = [&] { return m_reads.count(setting.number) > 0; };
       // The ":get" follows its acknowledgement; a refused read has none.
-      Wait([&] { return readBack() || (Answered(acks) && m_lastAck != "OK"); });
-      if (!readBack() && Answered(acks) && m_lastAck == "OK")
-        Wait(readBack, Clock::now() + kReadBackGrace);
+      Wait([&] { return readBack() || Answered(acks); });
+      if (!readBack() && Answered(acks) && m_lastAck == "OK") Wait(readBack, Clock::now() + kReadBackGrace);
       if (!readBack())
         return Fail(peParameter, "parameters", written,
                     "parameter " + std::to_string(setting.number) + " did not read back");
