@@ -7,7 +7,7 @@
 #include <algorithm>
 
 #include "FOvMonitor.h"
-#include "GnssMonitor.h"
+#include "cloud/GatewayCloud.h"
 #include "db/MySQLite.h"
 #include "map/MyMapBox.h"
 #include "support/Clock.h"
@@ -65,10 +65,8 @@ void GatherCloudRecord(TFOvMonitor& window, TReportFacts& facts) {
     query.BindParam(1, Variant(*facts.gatewayId));
     for (bool row = query.Open(); row; row = query.Next()) {
       std::string value = query.FieldValue("value").ToString();
-      if (std::string(table) == "gw_config") {
-        const Variant desired = query.FieldValue("desiredValue");
-        if (!desired.IsNull() && desired.ToString() != value) value += " => " + desired.ToString();
-      }
+      // As the parameters grid shows it: reported, and desired when it differs.
+      if (std::string(table) == "gw_config") value = ConfigValueText(value, query.FieldValue("desiredValue").ToString());
       into.emplace_back(query.FieldValue("param").ToString(), value);
     }
     query.Close();
