@@ -88,11 +88,14 @@ void TFOvMonitor::bSaveProfileClick() {
                               " by Qel Orvane Monitor " + AppVersion;
   const std::string text = ParameterProfileText(settings, comment);
   QSaveFile out(ToQString(file));
-  // A profile with a password in it is for its owner's eyes only.
-  const bool written = out.open(QIODevice::WriteOnly) &&
-                       out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-                       out.commit() &&
-                       QFile::setPermissions(ToQString(file), QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+  // A profile with a password in it is for its owner's eyes only: the temporary
+  // file is made private before anything is in it, and the file again once named.
+  const QFileDevice::Permissions ownerOnly = QFileDevice::ReadOwner | QFileDevice::WriteOwner;
+  bool written = out.open(QIODevice::WriteOnly);
+  if (written) out.setPermissions(ownerOnly);  // where the platform allows; the named file is set below
+  written = written &&
+            out.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+            out.commit() && QFile::setPermissions(ToQString(file), ownerOnly);
   if (written)
     ShowOutcome(ui->vStatus, true, "Profile written: " + file);
   else
