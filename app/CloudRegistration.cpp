@@ -15,6 +15,7 @@
 #include "cloud/OrvaneApi.h"
 #include "db/MonitorSchema.h"
 #include "db/MySQLite.h"
+#include "support/MyFunctions.h"
 #include "support/MyRegIniExtended.h"
 #include "ui_uOrvaneMonitor.h"
 #include "widgets/LedPanel.h"
@@ -88,26 +89,35 @@ void TFOvMonitor::RegisterGW(const std::string& gatewayId) {
   if (!IsGatewayID(gatewayId)) return;
   std::string answer;
   if (CloudClientReady()) answer = m_cloudClient->RegisterGateway(gatewayId, true);
-  CheckCloudAnswer("Register", answer);
+  const bool ok = CheckCloudAnswer("Register", answer);
+  emit CloudOperationDone(QStringLiteral("Register"), ok, ToQString(ui->vStatus->Caption()));
 }
 
 void TFOvMonitor::DeleteGW(const std::string& gatewayId) {
   if (!IsGatewayID(gatewayId)) return;
   std::string answer;
   if (CloudClientReady()) answer = m_cloudClient->DeleteGateway(gatewayId);
-  CheckCloudAnswer("Delete", answer);
+  const bool ok = CheckCloudAnswer("Delete", answer);
+  emit CloudOperationDone(QStringLiteral("Delete"), ok, ToQString(ui->vStatus->Caption()));
 }
 
 void TFOvMonitor::ShowSummary() {
-  if (CloudClientReady())
+  const bool ready = CloudClientReady();
+  if (ready)
     ui->vStatus->SetCaption(" " + m_cloudClient->GetGatewaySummary());
   else
     ui->vStatus->SetCaption("");
+  emit CloudOperationDone(QStringLiteral("Summary"), ready, ToQString(ui->vStatus->Caption()));
 }
 
 void TFOvMonitor::FetchGatewayRecord(const std::string& gatewayId) {
-  if (!IsGatewayID(gatewayId) || !CloudClientReady()) return;
-  const std::string data = MemberText(m_cloudClient->GetGateways(gatewayId), "data");
+  if (!IsGatewayID(gatewayId)) return;
+  if (!CloudClientReady()) {
+    emit CloudOperationDone(QStringLiteral("Record"), false, QStringLiteral("no usable cloud account"));
+    return;
+  }
+  const std::string answer = m_cloudClient->GetGateways(gatewayId);
+  const std::string data = MemberText(answer, "data");
   const TMyJSON record(data);
 
   TSQLiteQuery query(*Database);
@@ -158,6 +168,10 @@ void TFOvMonitor::FetchGatewayRecord(const std::string& gatewayId) {
     }
   }
   RefreshCloudGrids(gatewayId);
+  // The cloud's own message when it gave no record ("Gateway ... not found").
+  emit CloudOperationDone(QStringLiteral("Record"), !data.empty(),
+                          data.empty() ? ToQString(TextOrDefault(MemberText(answer, "message"), "no answer"))
+                                       : QStringLiteral("record of %1").arg(ToQString(gatewayId)));
 }
 
 void TFOvMonitor::RefreshCloudGrids(const std::string& gatewayId) {
@@ -209,7 +223,10 @@ void TFOvMonitor::bCloud_GWInfo1Click() {
 
 void TFOvMonitor::lCloud_AccountIDDblClick() {
   const std::string gatewayId = ui->vGWID->Caption();
-  if (IsGatewayID(gatewayId) && CloudClientReady()) m_cloudClient->GatewayAction(gatewayId, "!oscar");
+  if (!IsGatewayID(gatewayId)) return;
+  const bool ready = CloudClientReady();
+  if (ready) m_cloudClient->GatewayAction(gatewayId, "!oscar");
+  emit CloudOperationDone(QStringLiteral("Action"), ready, ToQString(ui->vStatus->Caption()));
 }
 
 void TFOvMonitor::cCloud_RegisterGWClick() {

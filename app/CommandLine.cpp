@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include <QCommandLineParser>
+#include <QFile>
 #include <QTimer>
 #include <cstdio>
 
@@ -55,7 +56,28 @@ TCommandLineOutcome ParseCommandLine(const QStringList& arguments, TCommandLine&
                                  QStringLiteral("Append every line sent to and received from the gateway, and every "
                                                 "cloud request, to FILE, each with a time stamp."),
                                  QStringLiteral("FILE"));
-  parser.addOptions({help, version, port, open, trace});
+  const QCommandLineOption provision(
+      QStringLiteral("provision"),
+      QStringLiteral("Provision the gateway on --port without a window: read it, write the parameters, register it on "
+                     "the cloud, wait until it is registered, fetch its cloud record. One line per step on standard "
+                     "output; the exit status names the step that failed (see the README)."));
+  const QCommandLineOption report(QStringLiteral("report"),
+                                  QStringLiteral("Write the installation report to FILE (PDF) and FILE.json. Without "
+                                                 "--provision: read the gateway on --port without a window and report."),
+                                  QStringLiteral("FILE"));
+  const QCommandLineOption account(QStringLiteral("account"),
+                                   QStringLiteral("Register with this stored cloud account (default: the selected one)."),
+                                   QStringLiteral("ID"));
+  const QCommandLineOption profile(QStringLiteral("profile"),
+                                   QStringLiteral("Parameters to write, one NUMBER=VALUE per line (--set wins)."),
+                                   QStringLiteral("FILE"));
+  const QCommandLineOption set(QStringLiteral("set"),
+                               QStringLiteral("Write parameter NUMBER and read it back (repeatable; \\xHH for a byte)."),
+                               QStringLiteral("NUMBER=VALUE"));
+  const QCommandLineOption timeout(QStringLiteral("timeout"),
+                                   QStringLiteral("Time for the whole gateway, seconds (default 60)."),
+                                   QStringLiteral("SECONDS"));
+  parser.addOptions({help, version, port, open, trace, provision, report, account, profile, set, timeout});
 
   if (!parser.parse(arguments)) return UsageError(program, parser.errorText());
   if (parser.isSet(help)) {
@@ -81,6 +103,37 @@ TCommandLineOutcome ParseCommandLine(const QStringList& arguments, TCommandLine&
     parsed.traceFile = parser.value(trace).toStdString();
     if (parsed.traceFile.empty()) return UsageError(program, QStringLiteral("--trace needs a file name."));
   }
+  parsed.provision = parser.isSet(provision);
+  if (parser.isSet(report)) {
+    parsed.reportFile = parser.value(report).toStdString();
+    if (parsed.reportFile.empty()) return UsageError(program, QStringLiteral("--report needs a file name."));
+  }
+  if (!parsed.provision)
+    for (const QCommandLineOption* only : {&profile, &set})
+      if (parser.isSet(*only))
+        return UsageError(program, QStringLiteral("--%1 is for --provision only.").arg(only->names().first()));
+  if (!parsed.Headless())
+    for (const QCommandLineOption* only : {&account, &timeout})
+      if (parser.isSet(*only))
+        return UsageError(program,
+                          QStringLiteral("--%1 is for --provision and --report only.").arg(only->names().first()));
+  if (parsed.Headless() && parsed.port == 0)
+    return UsageError(program, QStringLiteral("--%1 needs --port.").arg(parsed.provision ? "provision" : "report"));
+  parsed.accountId = parser.value(account).toStdString();
+  parsed.profileFile = parser.value(profile).toStdString();
+  for (const QString& text : parser.values(set)) {
+    TParameterSetting setting;
+    std::string error;
+    if (!ParseParameterSetting(text.toStdString(), setting, error))
+      return UsageError(program, QStringLiteral("--set: %1").arg(QString::fromStdString(error)));
+    MergeParameterSetting(parsed.settings, setting);
+  }
+  if (parser.isSet(timeout)) {
+    bool ok = false;
+    parsed.timeoutSeconds = parser.value(timeout).toInt(&ok);
+    if (!ok || parsed.timeoutSeconds < 1 || parsed.timeoutSeconds > 86400)
+      return UsageError(program, QStringLiteral("--timeout takes 1 to 86400 seconds, not '%1'.").arg(parser.value(timeout)));
+  }
   options = parsed;
   return {};
 }
@@ -92,6 +145,25 @@ std::optional<int> RunCommandLine(int argc, char** argv, TCommandLine& options) 
   std::fputs(outcome.out.c_str(), stdout);
   std::fputs(outcome.err.c_str(), stderr);
   if (outcome.exitStatus) return outcome.exitStatus;
+  if (!options.profileFile.empty()) {
+    // The profile first; the --set options come after it and win.
+    std::string error;
+    std::vector<TParameterSetting> settings;
+    QFile file(QString::fromStdString(options.profileFile));
+    if (!file.open(QIODevice::ReadOnly)) {
+      error = file.errorString().toStdString();
+    } else {
+      const QByteArray bytes = file.readAll();
+      ParseParameterProfile(bytes.toStdString(), settings, error);
+    }
+    if (!error.empty()) {
+      std::fprintf(stderr, "%s: profile %s: %s\n", ProgramName(arguments).c_str(), options.profileFile.c_str(),
+                   error.c_str());
+      return 2;
+    }
+    for (const TParameterSetting& setting : options.settings) MergeParameterSetting(settings, setting);
+    options.settings = std::move(settings);
+  }
   if (!options.traceFile.empty()) {
     std::string error;
     if (!Trace::Open(options.traceFile, &error)) {

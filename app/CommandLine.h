@@ -5,6 +5,11 @@
 //                         "com1" are taken too)
 //   --open                open the selected port once the window is up
 //   --trace FILE          append the gateway dialogue and cloud requests to FILE
+//   --provision           provision the gateway on --port without a window (see
+//                         Provisioning.h), with --account ID, --profile FILE,
+//                         --set NUMBER=VALUE (repeatable), --report FILE, --timeout SECONDS
+//   --report FILE         alone (with --port): read the gateway without a window
+//                         and write its installation report
 // It is read before the application object exists, so --help and --version need
 // no display. A usage error (unknown option, bad value, stray argument) gives a
 // message and exit status 2.
@@ -15,6 +20,9 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
+
+#include "ParameterProfile.h"
 
 class TFOvMonitor;
 
@@ -22,6 +30,15 @@ struct TCommandLine {
   uint16_t port = 0;  // 0: as the window chooses
   bool open = false;
   std::string traceFile;
+  // The headless runs.
+  bool provision = false;
+  std::string reportFile;
+  std::string accountId;    // empty: the selected account
+  std::string profileFile;  // read by RunCommandLine into `settings`
+  // The --set options in order; RunCommandLine puts the profile's in front.
+  std::vector<TParameterSetting> settings;
+  int timeoutSeconds = 60;
+  bool Headless() const { return provision || !reportFile.empty(); }
 };
 
 struct TCommandLineOutcome {

@@ -144,6 +144,7 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
   };
 
   BindHandlers();
+  CreateReportControls();
   FormCreate();
 }
 

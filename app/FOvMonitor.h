@@ -15,6 +15,8 @@
 //   CloudAccounts.cpp  the cloud accounts: list, selection, add/update, remove
 //   CloudRegistration.cpp  registration, summary, the cloud record grids
 //   VersionState.cpp   the software version check and its panel
+//   InstallationReport.cpp  "Save report..." and "Save profile..." (the report
+//                      itself: ReportFacts, ReportFile; headless runs: Provisioning)
 //
 // Controls are reached through Form() (generated from resources/uOrvaneMonitor.ui);
 // handlers carry the system's names and are connected by name in one binding
@@ -30,6 +32,7 @@
 #include <string>
 #include <string_view>
 
+#include "ParameterProfile.h"
 #include "cloud/OvAccounts.h"
 
 namespace Ui {
@@ -82,6 +85,17 @@ class TFOvMonitor : public QWidget {
   void SetSettingsProblemHandler(std::function<void(const std::string& text)> handler) {
     m_showSettingsProblem = std::move(handler);
   }
+
+  // Sees every trimmed, non-empty line from the gateway (acknowledgements and
+  // reports) before the window handles it; the provisioning mode waits on it.
+  // The view is valid during the call only.
+  using LineObserver = std::function<void(std::string_view line)>;
+  void SetLineObserver(LineObserver observer) { m_lineObserver = std::move(observer); }
+
+  // The file names of "Save report..." and "Save profile..."; empty for
+  // cancelled. Replaceable so that tests answer without a modal dialog.
+  using SaveFileQuery = std::function<std::string(const std::string& title, const std::string& filter)>;
+  void SetSaveFileQuery(SaveFileQuery query) { m_saveFileQuery = std::move(query); }
 
   // --- gateway link (GatewayLink.cpp) ---
   // The line is the command, or command + " " + argument when the argument is
@@ -145,6 +159,11 @@ class TFOvMonitor : public QWidget {
   void RefreshCloudGrids(const std::string& gatewayId);
   void CustomGatewayID();
 
+  // The parameters tab's values as a profile ("Save profile..."): APN, server,
+  // owner account and WiFi network as read; WiFi password and SIM PIN only
+  // withSecrets. Empty fields are left out.
+  std::vector<TParameterSetting> ProfileSettings(bool withSecrets) const;
+
   // --- software version check (VersionState.cpp) ---
   void ShowVersionState();
   void CheckVersion(bool force);
@@ -155,6 +174,12 @@ class TFOvMonitor : public QWidget {
   QTimer tRefreshBridges;
   QTimer tKeepAlive;
   QTimer tAutoDisplayGWInfo;
+
+ signals:
+  // Once per cloud operation, in the GUI thread, when its outcome is shown in the status line.
+  // operation: "Register", "Delete", "Summary", "Record" (the fetch behind Read/Display) or "Action";
+  // ok: the outcome the status line shows (lime = true, red = false); text: the status line text.
+  void CloudOperationDone(const QString& operation, bool ok, const QString& text);
 
  public slots:
   // Handlers, bound by name to the controls (see the binding table).
@@ -201,6 +226,10 @@ class TFOvMonitor : public QWidget {
   void cCloud_RegisterGWClick();
   void vGWIDDblClick();
   void pAppVerClick();
+
+  // The installation report and the parameter profile (InstallationReport.cpp).
+  void bSaveReportClick();
+  void bSaveProfileClick();
 
  protected:
   // FormClose: the gateway is told to stop reporting before the port closes.
@@ -277,4 +306,8 @@ class TFOvMonitor : public QWidget {
   TOvAccount m_account;
   std::unique_ptr<TOrvaneAPI> m_cloudClient;
   TCloudDialogs m_cloudDialogs;
+  LineObserver m_lineObserver;
+  SaveFileQuery m_saveFileQuery;
+  // The report and profile controls, made in code beside the resource's.
+  void CreateReportControls();
 };

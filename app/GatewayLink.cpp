@@ -144,6 +144,7 @@ void TFOvMonitor::HandleLine(const std::string& line) { HandleText(line); }
 
 void TFOvMonitor::HandleText(std::string_view text) {
   TraceGatewayReceived(text);
+  if (m_lineObserver) m_lineObserver(text);
   // Keywords are a few bytes long: a plain loop beats a library search here.
   std::size_t space = 0;
   while (space < text.size() && text[space] != ' ') ++space;

@@ -5,23 +5,11 @@
 
 #include <algorithm>
 
+#include "GatewayParameters.h"
 #include "support/MyConvert.h"
 #include "support/MyFunctions.h"
 #include "ui_uOrvaneMonitor.h"
 #include "widgets/QtText.h"
-
-namespace {
-
-// Parameter numbers of the gateway.
-constexpr int kOwnerAccount = 1;
-constexpr int kServerName = 12;
-constexpr int kSimPin = 61;
-constexpr int kIccid = 64;
-constexpr int kApn = 97;
-constexpr int kWifiSsid = 5640;
-constexpr int kWifiPassword = 5641;
-
-}  // namespace
 
 void TFOvMonitor::GetParameter(int number) { QueueCommandInt("%par_get", number); }
 

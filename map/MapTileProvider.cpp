@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "MapTileProviderThread.h"
+#include "TilePng.h"
 #include "TileDiskCache.h"
 #include "support/Clock.h"
 
@@ -77,6 +78,14 @@ const QImage* TMapTileProvider::GetTile(int x, int y, std::uint8_t zoom, int pri
   Store(x, y, zoom, QImage(), priority);
   Schedule();
   return nullptr;
+}
+
+QImage TMapTileProvider::CachedTile(int x, int y, std::uint8_t zoom) const {
+  for (const Entry& entry : m_entries)
+    if (entry.x == x && entry.y == y && entry.zoom == zoom && !entry.image.isNull()) return entry.image;
+  if (!m_options.diskCache) return {};
+  const std::optional<TCachedTile> cached = m_options.diskCache->Load(zoom, x, y);
+  return cached ? DecodePng(cached->png) : QImage();
 }
 
 void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, int priority) {

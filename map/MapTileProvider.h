@@ -68,6 +68,10 @@ class TMapTileProvider {
   // scheduler runs. Every call counts as a use of the tile.
   const QImage* GetTile(int x, int y, std::uint8_t zoom, int priority);
   bool AnyTileLoaded() const { return m_anyTileLoaded; }
+  // The tile as far as it is already here: the memory cache, else the disk
+  // cache (stale tiles included: an old street map beats none). Never starts a
+  // download and does not count as a use; a null image when neither has it.
+  QImage CachedTile(int x, int y, std::uint8_t zoom) const;
   // The owner callback, run after every finished download.
   std::function<void()> OnTileLoaded;
 

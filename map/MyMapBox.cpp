@@ -406,3 +406,52 @@ void TMapBox::EndDrag() {
   m_dragging = false;
   update();
 }
+
+QImage TMapBox::PaintAround(double latitude, double longitude, QSize size) {
+  QImage picture(size.expandedTo(QSize(1, 1)), QImage::Format_RGB32);
+  picture.fill(Qt::white);
+  QPainter painter(&picture);
+  painter.setFont(font());
+  m_pictureHasTiles = false;
+  if (IsValidPosition(latitude, longitude)) {
+    const int tilesPerSide = 1 << m_zoom;
+    // Pixel coordinates of the picture's top left corner in the world at this zoom.
+    const double centerX = TileXOfLongitude(longitude, m_zoom) * kTileSize;
+    const double centerY = TileYOfLatitude(latitude, m_zoom) * kTileSize;
+    const int originX = static_cast<int>(std::floor(centerX)) - picture.width() / 2;
+    const int originY = static_cast<int>(std::floor(centerY)) - picture.height() / 2;
+    const int firstColumn = static_cast<int>(std::floor(originX / double(kTileSize)));
+    const int firstRow = static_cast<int>(std::floor(originY / double(kTileSize)));
+    for (int i = firstColumn; i * kTileSize < originX + picture.width(); ++i) {
+      for (int j = firstRow; j * kTileSize < originY + picture.height(); ++j) {
+        if (j < 0 || j >= tilesPerSide) continue;
+        const int column = ((i % tilesPerSide) + tilesPerSide) % tilesPerSide;
+        const QImage tile = m_provider->CachedTile(column, j, static_cast<std::uint8_t>(m_zoom));
+        if (tile.isNull()) continue;
+        painter.drawImage(QPoint(i * kTileSize - originX, j * kTileSize - originY), tile);
+        m_pictureHasTiles = true;
+      }
+    }
+    if (m_pictureHasTiles) {
+      const QPoint at(RoundToInt(centerX) - originX, RoundToInt(centerY) - originY);
+      DrawSquare(painter, QRect(at - QPoint(3, 3), QSize(6, 6)), ToQColor(m_cursorColor, palette()));
+      const QString text = ToQString(LocationText(m_locationStyle, latitude, longitude));
+      const QFontMetrics metrics(painter.font());
+      if (!text.isEmpty()) {
+      const QRect box(2, picture.height() - metrics.height() - 6, metrics.horizontalAdvance(text) + 4, metrics.height() + 4);
+      painter.fillRect(box, QColor(255, 255, 255, 200));
+      painter.setPen(Qt::black);
+      painter.drawText(box.left() + 2, box.top() + 2 + metrics.ascent(), text);
+      }
+    }
+  }
+  if (m_showBorder) DrawOutline(painter, picture.rect(), Qt::black);
+  if (!m_pictureHasTiles) {
+    const QFontMetrics metrics(painter.font());
+    const QString text = QStringLiteral("Map not available");
+    painter.setPen(Qt::black);
+    painter.drawText((picture.width() - metrics.horizontalAdvance(text)) / 2,
+                     (picture.height() - metrics.height()) / 2 + metrics.ascent(), text);
+  }
+  return picture;
+}

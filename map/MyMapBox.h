@@ -117,6 +117,15 @@ class TMapBox : public QWidget {
   // size (the view is computed first, as for every paint).
   void Paint(QPainter& painter);
 
+  // A picture of the map around a position at the map's zoom level, drawn
+  // only from the tiles the provider already has (CachedTile): the position's
+  // square in the cursor colour and its location text. A tile that is not
+  // here stays white; with none at all the picture says "Map not available".
+  // The view, the points and the tile requests of the map are left alone.
+  QImage PaintAround(double latitude, double longitude, QSize size);
+  // True when the last PaintAround found at least one tile.
+  bool LastPictureHasTiles() const { return m_pictureHasTiles; }
+
   // The map's own drag end: clears the dragging flag and repaints.
   void EndDrag();
   bool Dragging() const { return m_dragging; }
@@ -169,4 +178,5 @@ class TMapBox : public QWidget {
   QFont m_locationFont;
   QImage m_locationImage;
   std::unique_ptr<TMapTileProvider> m_provider;
+  bool m_pictureHasTiles = false;
 };

@@ -17,6 +17,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth x11-utils openssl
   desktop-file-utils appstream file
+  poppler-utils jq
 )
 
 missing=()

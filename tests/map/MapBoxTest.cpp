@@ -4,11 +4,13 @@
 #include <QApplication>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QTemporaryDir>
 #include <memory>
 #include <tuple>
 
 #include "TileFixtures.h"
 #include "map/MyMapBox.h"
+#include "map/TileDiskCache.h"
 
 namespace {
 
@@ -268,6 +270,46 @@ TEST_F(MapBoxTest, DoubleClickReportsOneClickAndBothPresses) {
     const bool left = button == Qt::LeftButton;
     EXPECT_EQ(std::tuple(clicks, doubleClicks, presses), std::tuple(left ? 1 : 0, left ? 1 : 0, 2)) << button;
   }
+}
+
+}  // namespace
+
+namespace {
+
+// The report's picture: drawn from the tiles the provider has in memory or on
+// disk, never by asking the server.
+TEST_F(MapBoxTest, PictureAroundAPositionUsesOnlyTilesAlreadyHere) {
+  const double latitude = map->CenterLatitude(), longitude = map->CenterLongitude();
+  map->SetCursorColor(clLime);
+  // From memory: the same pixels as the map shows there.
+  const QImage shown = RenderLoaded();
+  const std::size_t asked = fetch.Urls().size();
+  const QImage fromMemory = map->PaintAround(latitude, longitude, map->size());
+  EXPECT_TRUE(map->LastPictureHasTiles());
+  for (const QPoint at : {QPoint(60, 50), QPoint(50, 50), QPoint(300, 20)})
+    EXPECT_EQ(fromMemory.pixel(at), shown.pixel(at)) << at.x() << "," << at.y();
+  EXPECT_EQ(fromMemory.pixel(184, 98), qRgb(0, 255, 0));  // the position's square
+
+  // Far away, where no tile was ever loaded: white with the message, and no download.
+  const QImage nowhere = map->PaintAround(-40.0, 170.0, QSize(200, 120));
+  EXPECT_FALSE(map->LastPictureHasTiles());
+  EXPECT_EQ(nowhere.pixel(5, 5), qRgb(255, 255, 255));
+  EXPECT_EQ(fetch.Urls().size(), asked);
+  EXPECT_FALSE(map->TileProvider().IsDownloading());
+
+  // From disk: a new map whose provider has only the disk cache filled.
+  QTemporaryDir cacheFolder;
+  auto diskCache = std::make_shared<TTileDiskCache>(cacheFolder.path().toStdString());
+  ASSERT_TRUE(diskCache->Store(14, 9773, 6671, TilePngBytes(14, 9773, 6671), 0));  // stale still serves
+  TMapTileProviderOptions options;
+  options.fetch = fetch.Function();
+  options.diskCache = diskCache;
+  TMapBox offline(nullptr, options);
+  const QImage fromDisk = offline.PaintAround(latitude, longitude, map->size());
+  EXPECT_TRUE(offline.LastPictureHasTiles());
+  EXPECT_EQ(fromDisk.pixel(60, 50), shown.pixel(60, 50));
+  EXPECT_EQ(fromDisk.pixel(50, 50), qRgb(255, 255, 255));  // tile 9772 is not on disk
+  EXPECT_EQ(fetch.Urls().size(), asked);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include "cloud/MyJSON.h"
 #include "support/MyConvert.h"
 
+#include <cstdio>
 #include <ctime>
 
 namespace cloudsim {
@@ -52,7 +53,10 @@ bool GatewayList(const TMyJSON& body, std::vector<std::string>& ids) {
 
 } // namespace
 
-CloudApi::CloudApi(const Options& options) : tokenLifetimeSeconds_(options.tokenLifetimeSeconds) {
+CloudApi::CloudApi(const Options& options)
+    : tokenLifetimeSeconds_(options.tokenLifetimeSeconds),
+      stateFolder_(options.stateFolder),
+      manualApproval_(options.manualApproval) {
     for (const AccountOption& account : options.accounts) owners_[account.key] = account.ownerId;
     for (const GatewayOption& gateway : options.gateways)
         AddGateway(gateway.ownerId, gateway.gatewayId, gateway.status, gateway.online);
@@ -79,6 +83,24 @@ void CloudApi::AddGateway(const std::string& ownerId, const std::string& gateway
     gateway.reported = {{"apn", JsonString("internet")}, {"logInterval", "60"}, {"wifiSsid", JsonString("")}};
     gateway.desired = {{"apn", JsonString("internet")}, {"logInterval", "30"}};
     gateways_[gatewayId] = std::move(gateway);
+    PublishState(gatewayId);
+}
+
+void CloudApi::PublishState(const std::string& gatewayId) const {
+    if (stateFolder_.empty()) return;
+    const std::string path = stateFolder_ + "/" + gatewayId;
+    const auto held = gateways_.find(gatewayId);
+    if (held == gateways_.end()) {
+        std::remove(path.c_str());
+        return;
+    }
+    // Whole or not at all: the gateway simulator reads it at any moment.
+    const std::string temporary = path + ".tmp";
+    if (std::FILE* file = std::fopen(temporary.c_str(), "wb")) {
+        const std::string& status = held->second.status;
+        const bool written = std::fwrite(status.data(), 1, status.size(), file) == status.size();
+        if (std::fclose(file) == 0 && written) std::rename(temporary.c_str(), path.c_str());
+    }
 }
 
 ApiAnswer CloudApi::Handle(const std::string& method, const std::string& target, const std::string& authorization,
@@ -145,7 +167,7 @@ ApiAnswer CloudApi::Register(const std::string& ownerId, const std::string& body
     const TMyJSON request(body);
     std::vector<std::string> ids;
     if (!GatewayList(request, ids)) return Error(400, "Malformed request body");
-    const bool autoApprove = request.Value("autoApprove").ToBool();
+    const bool autoApprove = request.Value("autoApprove").ToBool() && !manualApproval_;
     for (const std::string& id : ids) {
         if (!IsGatewayId(id)) return Error(400, "Invalid gateway ID " + id);
         const auto held = gateways_.find(id);
@@ -158,6 +180,7 @@ ApiAnswer CloudApi::Register(const std::string& ownerId, const std::string& body
             AddGateway(ownerId, id, autoApprove ? "approved" : "reg. pending", false);
         else if (autoApprove)
             held->second.status = "approved";
+        PublishState(id);
     }
     return Done();
 }
@@ -169,7 +192,10 @@ ApiAnswer CloudApi::Remove(const std::string& ownerId, const std::string& body) 
         const auto held = gateways_.find(id);
         if (held == gateways_.end() || held->second.ownerId != ownerId) return Error(404, "Gateway " + id + " not found");
     }
-    for (const std::string& id : ids) gateways_.erase(id);
+    for (const std::string& id : ids) {
+        gateways_.erase(id);
+        PublishState(id);
+    }
     return Done();
 }
 

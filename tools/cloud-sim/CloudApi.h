@@ -57,12 +57,16 @@ private:
     ApiAnswer One(const std::string& ownerId, const std::string& gatewayId) const;
     std::string Record(const std::string& gatewayId, const Gateway& gateway) const;
     void AddGateway(const std::string& ownerId, const std::string& gatewayId, const std::string& status, bool online);
+    // With --state-dir: the gateway's status word into its file, or the file removed.
+    void PublishState(const std::string& gatewayId) const;
 
     std::mutex mutex_;
     std::map<std::string, std::string> owners_;  // key -> owner ID
     std::map<std::string, Token> tokens_;
     std::map<std::string, Gateway> gateways_;    // by gateway ID, one owner each
     int tokenLifetimeSeconds_;
+    std::string stateFolder_;
+    bool manualApproval_;
 };
 
 } // namespace cloudsim

@@ -84,6 +84,13 @@ Cloud:
   --token-lifetime S     expires_in of issued tokens, seconds (default 3600)
   --published-version V  body of files/OrvaneMonitor.ver (default: the monitor's own
                          version, so it reads "up to date")
+  --state-dir DIR        keep each gateway's status word in DIR/<gateway ID> (removed
+                         when the gateway is deleted), for gateway-sim
+                         --cloud-state-dir DIR: the gateway then reports what the
+                         cloud says of it
+  --manual-approval      registrations stay "reg. pending" even when they ask to
+                         be approved at once (an account whose gateways an
+                         administrator approves)
 
 Test controls:
   --fault FAULT          answer every API request with FAULT from the start:
@@ -106,8 +113,13 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
             options.verbose = true;
             continue;
         }
+        if (option == "--manual-approval") {
+            options.manualApproval = true;
+            continue;
+        }
         static const std::string kValued[] = {"--bind", "--port", "--cert-dir", "--account", "--gateway",
-                                              "--token-lifetime", "--published-version", "--fault"};
+                                              "--token-lifetime", "--published-version", "--fault",
+                                              "--state-dir"};
         if (std::find(std::begin(kValued), std::end(kValued), option) == std::end(kValued)) {
             error = "unknown option " + option;
             return ParseResult::Error;
@@ -136,6 +148,8 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
             valid = ToInteger(value, -86400, 10 * 86400, options.tokenLifetimeSeconds);
         } else if (option == "--published-version") {
             options.publishedVersion = value;
+        } else if (option == "--state-dir") {
+            options.stateFolder = value;
         } else if (option == "--fault") {
             Fault fault;
             valid = ParseFault(value, fault);

@@ -27,6 +27,8 @@ struct Options {
     int tokenLifetimeSeconds = 3600;
     std::string publishedVersion;      // body of files/OrvaneMonitor.ver
     std::string fault;                 // fault for every API request from the start
+    std::string stateFolder;           // the status of each gateway in <folder>/<gateway ID>
+    bool manualApproval = false;       // registrations wait ("reg. pending") for an approval that never comes
     bool verbose = false;
 };
 

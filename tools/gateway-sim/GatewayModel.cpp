@@ -241,6 +241,12 @@ void GatewayModel::SetSimCard(SimCard card, Millis now) {
     if (cell_.on) cell_.next = now;
 }
 
+void GatewayModel::FollowCloud(std::string status, Millis) {
+    followCloud_ = true;
+    cloudStatus_ = std::move(status);
+    CloudStateMaybeChanged();
+}
+
 void GatewayModel::PinCloudState(std::string text, Millis) {
     pinnedState_ = std::move(text);
     CloudStateMaybeChanged();
@@ -281,6 +287,11 @@ void GatewayModel::DropConnection(Millis) {
 
 std::string GatewayModel::CloudStateText() const {
     if (!pinnedState_.empty()) return pinnedState_;
+    if (followCloud_) {
+        if (cloudStatus_.empty()) return "not registered,Offline";
+        if (cloudStatus_ != "approved") return cloudStatus_ + ",Offline";
+        return link_ == CloudLink::Up ? "connected,Online" : "approved,Offline";
+    }
     const auto owner = parameters_.find(1);
     if (owner == parameters_.end() || owner->second.empty()) return "not registered,Offline";
     switch (link_) {

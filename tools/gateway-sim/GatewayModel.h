@@ -65,6 +65,10 @@ public:
     void SetSimCard(SimCard card, Millis now);
     // Reports `text` as the cloud state instead of the modelled one; empty follows the model.
     void PinCloudState(std::string text, Millis now);
+    // From now on ":state" tells what the cloud says of this gateway: `status` is the
+    // cloud's status word, "" while the cloud does not know the gateway.
+    void FollowCloud(std::string status, Millis now);
+    const std::string& GatewayId() const { return config_.gatewayId; }
     // Parameter write with the same side effects as "%par_set" (read-only ones included).
     void SetParameter(int number, const std::string& value, Millis now);
     // Power cycle: like "%reboot" but without an acknowledgement.
@@ -123,6 +127,8 @@ private:
     Millis rebootUntil_ = std::numeric_limits<Millis>::min();
     CloudLink link_ = CloudLink::Down;
     std::string pinnedState_;
+    bool followCloud_ = false;
+    std::string cloudStatus_;
     std::string lastState_;
     int signal_ = 71;
     double supplyVolts_ = 14.0;

@@ -51,6 +51,10 @@ Gateway:
                          opens when parameter 61 is set to the PIN
   --sim-pin PIN          PIN of a locked SIM (default 1234)
   --position LAT,LON     centre of the GNSS track, degrees (default 38.70710,-9.13550)
+  --cloud-state-dir DIR  ":state" as the cloud sees the gateway: "not registered"
+                         until DIR/<gateway ID> exists, then the cloud's status
+                         word in it ("connected,Online" once approved and
+                         connected); cloud-sim --state-dir DIR writes these files
   --gnss-fix-ms MS       power-up to first valid fix (default 4000)
   --reboot-ms MS         silence after "%reboot" (default 2000)
   --seed N               seed for bridge IDs, levels and drift (default: from the clock)
@@ -120,6 +124,7 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
         else if (option == "--script") options.scriptPath = value;
         else if (option == "--control") options.controlPath = value;
         else if (option == "--log") options.logPath = value;
+        else if (option == "--cloud-state-dir") options.cloudStateDir = value;
         else if (option == "--gateway-id") options.gateway.gatewayId = value;
         else if (option == "--sim-pin") options.gateway.simPin = value;
         else if (option == "--bridges") {

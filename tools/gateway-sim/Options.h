@@ -14,6 +14,9 @@ struct Options {
     std::string scriptPath;
     std::string controlPath;
     std::string logPath;
+    // With a folder: the ":state" follows the cloud's word for this gateway in the
+    // file <folder>/<gateway ID> (cloud-sim --state-dir writes it).
+    std::string cloudStateDir;
     bool noAck = false;
     Millis busyMs = 0;
     std::size_t splitBytes = 0;

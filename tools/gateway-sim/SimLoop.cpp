@@ -308,6 +308,7 @@ int SimLoop::Run() {
         if (now >= hangupAt_) Hangup(now);
         for (const std::string& directive : script_.TakeDue(now)) Execute(directive, now);
         AnswerHeld(now);
+        FollowCloud(now);
         model_->Advance(now);
         if (listening_ && writer_.HasPending() && !writer_.Flush(pty_.MasterFd(), now)) {
             listening_ = false;
@@ -317,6 +318,7 @@ int SimLoop::Run() {
 
         Millis wakeAt = std::min({model_->NextDue(), script_.NextDue(), hangupAt_, replugAt_});
         if (!held_.empty()) wakeAt = std::min(wakeAt, busyUntil_);
+        if (!options_.cloudStateDir.empty()) wakeAt = std::min(wakeAt, nextCloudLook_);
         if (listening_ && writer_.HasPending()) wakeAt = std::min(wakeAt, writer_.NextWriteAt());
         now = Now();
         const Millis limit = listening_ ? 1000 : kListenerPollMs;
@@ -344,6 +346,22 @@ int SimLoop::Run() {
         if (masterIndex < count && (fds[masterIndex].revents & (POLLIN | POLLHUP | POLLERR))) ReadInput();
     }
     return exitCode_;
+}
+
+// The file is small and rewritten whole by rename, so a plain read sees the old word
+// or the new one. A quarter second is well below the monitor's patience for ":state".
+void SimLoop::FollowCloud(Millis now) {
+    if (options_.cloudStateDir.empty() || now < nextCloudLook_) return;
+    nextCloudLook_ = now + 250;
+    std::string status;
+    if (std::FILE* file = std::fopen((options_.cloudStateDir + "/" + model_->GatewayId()).c_str(), "rb")) {
+        char buffer[128];
+        const std::size_t count = std::fread(buffer, 1, sizeof buffer, file);
+        std::fclose(file);
+        status.assign(buffer, count);
+        while (!status.empty() && (status.back() == '\n' || status.back() == '\r')) status.pop_back();
+    }
+    model_->FollowCloud(status, now);
 }
 
 } // namespace gwsim

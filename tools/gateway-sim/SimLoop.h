@@ -43,6 +43,8 @@ private:
     void Hangup(Millis now);
     void ApplySignals();
     void Send(const std::string& bytes);
+    // With --cloud-state-dir: reads the cloud's word for the gateway when it is due.
+    void FollowCloud(Millis now);
 
     Options options_;
     PtyLink pty_;
@@ -58,6 +60,7 @@ private:
     std::string inputLine_;
     bool inputOverflow_ = false;
     std::string controlLine_;
+    Millis nextCloudLook_ = 0;
     bool listening_ = false;
     bool everListened_ = false;
     bool stop_ = false;
