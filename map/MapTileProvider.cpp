@@ -19,6 +19,7 @@ struct TMapTileProvider::Entry {
   double lastAttempt = 0;  // date-time; 0 = never tried
   double lastUse = 0;
   int priority = 0;
+  unsigned view = 0;  // the view that last asked for it
 };
 
 namespace {
@@ -34,6 +35,8 @@ bool HasScheme(const std::string& url, const char* scheme) { return url.rfind(sc
 
 }  // namespace
 
+std::string MapUserAgent() { return std::string("Qel Orvane Monitor/") + ORVANE_VERSION_TEXT; }
+
 TMapTileProvider::TMapTileProvider(const std::string& baseUrl, TMapTileProviderOptions options)
     : m_baseUrl(NormalizedBaseURL(baseUrl)), m_options(std::move(options)), m_receiver(std::make_unique<QObject>()) {
   if (!m_options.fetch) m_options.fetch = WebTileFetch();
@@ -47,7 +50,7 @@ TMapTileProvider::TMapTileProvider(const std::string& baseUrl, TMapTileProviderO
 
 TMapTileProvider::~TMapTileProvider() {
   m_timer.stop();
-  // The thread first (cancelled and joined), then the receiver, whose
+  // The worker first (cancelled and joined), then the receiver, whose
   // destruction drops a result that was already posted.
   m_thread.reset();
   m_receiver.reset();
@@ -73,13 +76,17 @@ TMapTileProvider::Entry* TMapTileProvider::Lookup(int x, int y, std::uint8_t zoo
 }
 
 const QImage* TMapTileProvider::GetTile(int x, int y, std::uint8_t zoom, int priority) {
-  if (Entry* entry = Lookup(x, y, zoom)) return entry->image.isNull() ? nullptr : &entry->image;
+  if (Entry* entry = Lookup(x, y, zoom)) {
+    entry->priority = priority;
+    entry->view = m_view;
+    return entry->image.isNull() ? nullptr : &entry->image;
+  }
   Store(x, y, zoom, QImage(), priority);
   Schedule();
   return nullptr;
 }
 
-void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, int priority) {
+void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, std::optional<int> priority) {
   Entry* entry = Lookup(x, y, zoom);
   if (entry) {
     entry->image = QImage();
@@ -88,11 +95,12 @@ void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, int 
     MakeRoom();
     entry = &m_entries.emplace_front();
     entry->lastUse = Now();
+    entry->view = m_view;
   }
   entry->x = x;
   entry->y = y;
   entry->zoom = zoom;
-  entry->priority = priority;
+  if (priority) entry->priority = *priority;
   entry->image = std::move(image);
   if (!entry->image.isNull()) m_anyTileLoaded = true;
 }
@@ -114,7 +122,8 @@ void TMapTileProvider::Schedule() {
   int wakeUpSeconds = std::numeric_limits<int>::max();
   Entry* candidate = nullptr;
   for (Entry& entry : m_entries) {
-    if (!entry.image.isNull()) continue;
+    // Tiles of an earlier view wait until a view asks for them again.
+    if (!entry.image.isNull() || entry.view != m_view) continue;
     const double waited = now - entry.lastAttempt;
     if (waited < kRetryAfterDays) {
       // A clock set back makes waited negative; it still waits at most the
@@ -125,17 +134,18 @@ void TMapTileProvider::Schedule() {
       candidate = &entry;
     }
   }
-  if (m_thread || !candidate) {
+  if (m_downloading || !candidate) {
     if (wakeUpSeconds != std::numeric_limits<int>::max()) m_timer.start(wakeUpSeconds * 1000);
     return;
   }
   m_timer.stop();
-  m_thread = std::make_unique<TMapTileProviderThread>(m_options.fetch, m_options.diskCache);
+  if (!m_thread)
+    m_thread = std::make_unique<TMapTileProviderThread>(
+        m_options.fetch, m_options.diskCache, MapUserAgent(), m_receiver.get(),
+        [this](int x, int y, std::uint8_t zoom, QImage image) { HandleResult(x, y, zoom, std::move(image)); });
+  m_downloading = true;
   m_thread->StartDownload(candidate->x, candidate->y, candidate->zoom,
-                          TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom), m_receiver.get(),
-                          [this](int x, int y, std::uint8_t zoom, QImage image) {
-                            HandleResult(x, y, zoom, std::move(image));
-                          });
+                          TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom));
 }
 
 void TMapTileProvider::WakeUp() {
@@ -144,8 +154,9 @@ void TMapTileProvider::WakeUp() {
 }
 
 void TMapTileProvider::HandleResult(int x, int y, std::uint8_t zoom, QImage image) {
-  Store(x, y, zoom, std::move(image), 0);
-  m_thread.reset();  // its work ended with posting this result
+  // A failed tile keeps the priority its view gave it.
+  Store(x, y, zoom, std::move(image), std::nullopt);
+  m_downloading = false;
   Schedule();
   if (OnTileLoaded) OnTileLoaded();
 }

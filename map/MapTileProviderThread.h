@@ -1,24 +1,34 @@
 #pragma once
-// TMapTileProviderThread: one tile download. Looks in the disk cache, fetches over
-// the network what is missing or stale, decodes the PNG, and hands the image
-// (null when there is none) to the completion handler through a queued call
-// into the receiver's thread.
+// TMapTileProviderThread: the provider's one download worker, alive as long as
+// the provider. Each download looks in the disk cache, fetches over the network
+// what is missing or stale, decodes the PNG, and hands the image (null when
+// there is none) to the completion handler through a queued call into the
+// receiver's thread.
+//
+// One thread for the provider's life, because the web request layer keeps its
+// connections per thread: every tile after the first goes over the connection
+// (and TLS session) that is already open.
 //
 // A tile that cannot be fetched but is on disk, stale or not, is still shown:
-// without network the map keeps what it has seen.
+// without network the map keeps what it has seen. An answer other than a
+// 256 x 256 PNG with status 200 is no tile (an error picture, a captive
+// portal's page) and never replaces the one on disk.
 //
-// Destruction cancels the download and joins the thread. The owner must
+// Destruction cancels a running download and joins the thread. The owner must
 // destroy the receiver after this object, so that a result already posted is
 // discarded with it.
 //
-// Thread: created, started and destroyed in the receiver's thread; the work
-// runs on its own std::thread and touches only its own fields.
+// Thread: created, used and destroyed in the receiver's thread; the work runs
+// on its own std::thread and touches only the job it was handed.
 
 #include <QImage>
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -31,23 +41,37 @@ class TMapTileProviderThread {
  public:
   using TCompletion = std::function<void(int x, int y, std::uint8_t zoom, QImage image)>;
 
-  TMapTileProviderThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache);
+  // The completion runs in receiver's thread after every download.
+  TMapTileProviderThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache, std::string userAgent,
+                         QObject* receiver, TCompletion completion);
   ~TMapTileProviderThread();
   TMapTileProviderThread(const TMapTileProviderThread&) = delete;
   TMapTileProviderThread& operator=(const TMapTileProviderThread&) = delete;
 
-  // Starts the download; completion runs in receiver's thread.
-  void StartDownload(int x, int y, std::uint8_t zoom, const std::string& url, QObject* receiver, TCompletion completion);
+  // Hands the worker its next tile. Only one at a time: the caller waits for
+  // the completion before it starts another.
+  void StartDownload(int x, int y, std::uint8_t zoom, const std::string& url);
 
  private:
-  QImage Execute();
+  struct Job {
+    int x = 0;
+    int y = 0;
+    std::uint8_t zoom = 0;
+    std::string url;
+  };
+  void Run();
+  QImage Execute(const Job& job);
 
   TTileFetch m_fetch;
   std::shared_ptr<TTileDiskCache> m_diskCache;
-  int m_x = 0;
-  int m_y = 0;
-  std::uint8_t m_zoom = 0;
-  std::string m_url;
+  std::string m_userAgent;
+  QObject* m_receiver;
+  TCompletion m_completion;
+  std::mutex m_mutex;
+  std::condition_variable m_wake;
+  std::optional<Job> m_job;
+  // Set once, when the provider goes: the running fetch gives up, and no
+  // further job is taken.
   std::atomic<bool> m_cancelled{false};
   std::thread m_thread;
 };
