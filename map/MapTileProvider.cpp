@@ -20,6 +20,7 @@ struct TMapTileProvider::Entry {
   double lastUse = 0;
   int priority = 0;
   unsigned view = 0;  // the view that last asked for it
+  bool inFlight = false;  // handed to the worker, result not back yet
 };
 
 namespace {
@@ -65,6 +66,12 @@ std::string TMapTileProvider::TileURL(const std::string& baseUrl, int x, int y, 
   return baseUrl + std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) + ".png";
 }
 
+TMapTileProvider::Entry* TMapTileProvider::Find(int x, int y, std::uint8_t zoom) {
+  for (Entry& entry : m_entries)
+    if (entry.x == x && entry.y == y && entry.zoom == zoom) return &entry;
+  return nullptr;
+}
+
 TMapTileProvider::Entry* TMapTileProvider::Lookup(int x, int y, std::uint8_t zoom) {
   for (Entry& entry : m_entries) {
     if (entry.x == x && entry.y == y && entry.zoom == zoom) {
@@ -77,9 +84,13 @@ TMapTileProvider::Entry* TMapTileProvider::Lookup(int x, int y, std::uint8_t zoo
 
 const QImage* TMapTileProvider::GetTile(int x, int y, std::uint8_t zoom, int priority) {
   if (Entry* entry = Lookup(x, y, zoom)) {
+    if (!entry->image.isNull()) return &entry->image;
+    // A waiting tile of a new view, or more urgent now: the next offer may change.
+    const bool changed = entry->priority != priority || entry->view != m_view;
     entry->priority = priority;
     entry->view = m_view;
-    return entry->image.isNull() ? nullptr : &entry->image;
+    if (changed) Schedule();
+    return nullptr;
   }
   Store(x, y, zoom, QImage(), priority);
   Schedule();
@@ -120,10 +131,12 @@ void TMapTileProvider::MakeRoom() {
 void TMapTileProvider::Schedule() {
   const double now = Now();
   int wakeUpSeconds = std::numeric_limits<int>::max();
+  Entry* offered = m_offered ? Find(m_offered->x, m_offered->y, m_offered->zoom) : nullptr;
   Entry* candidate = nullptr;
   for (Entry& entry : m_entries) {
-    // Tiles of an earlier view wait until a view asks for them again.
-    if (!entry.image.isNull() || entry.view != m_view) continue;
+    // Tiles of an earlier view wait until a view asks for them again; a tile
+    // being fetched is no candidate, one only offered still is.
+    if (!entry.image.isNull() || entry.view != m_view || (entry.inFlight && &entry != offered)) continue;
     const double waited = now - entry.lastAttempt;
     if (waited < kRetryAfterDays) {
       // A clock set back makes waited negative; it still waits at most the
@@ -134,18 +147,29 @@ void TMapTileProvider::Schedule() {
       candidate = &entry;
     }
   }
-  if (m_downloading || !candidate) {
-    if (wakeUpSeconds != std::numeric_limits<int>::max()) m_timer.start(wakeUpSeconds * 1000);
-    return;
-  }
-  m_timer.stop();
+  if (wakeUpSeconds != std::numeric_limits<int>::max())
+    m_timer.start(wakeUpSeconds * 1000);
+  else
+    m_timer.stop();
+  if (candidate == offered && (candidate || !m_offered)) return;
   if (!m_thread)
     m_thread = std::make_unique<TMapTileProviderThread>(
         m_options.fetch, m_options.diskCache, MapUserAgent(), m_receiver.get(),
         [this](int x, int y, std::uint8_t zoom, QImage image) { HandleResult(x, y, zoom, std::move(image)); });
-  m_downloading = true;
-  m_thread->StartDownload(candidate->x, candidate->y, candidate->zoom,
-                          TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom));
+  std::optional<TTileJob> job;
+  if (candidate)
+    job = TTileJob{candidate->x, candidate->y, candidate->zoom,
+                   TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom)};
+  // The offer it replaces was not taken: that tile waits again.
+  if (const std::optional<TTileJob> replaced = m_thread->OfferNext(std::move(job))) {
+    --m_inFlight;
+    if (Entry* entry = Find(replaced->x, replaced->y, replaced->zoom)) entry->inFlight = false;
+  }
+  m_offered.reset();
+  if (!candidate) return;
+  candidate->inFlight = true;
+  ++m_inFlight;
+  m_offered = Key{candidate->x, candidate->y, candidate->zoom};
 }
 
 void TMapTileProvider::WakeUp() {
@@ -154,9 +178,11 @@ void TMapTileProvider::WakeUp() {
 }
 
 void TMapTileProvider::HandleResult(int x, int y, std::uint8_t zoom, QImage image) {
+  --m_inFlight;
+  if (m_offered && m_offered->x == x && m_offered->y == y && m_offered->zoom == zoom) m_offered.reset();
+  if (Entry* entry = Find(x, y, zoom)) entry->inFlight = false;
   // A failed tile keeps the priority its view gave it.
   Store(x, y, zoom, std::move(image), std::nullopt);
-  m_downloading = false;
   Schedule();
   if (OnTileLoaded) OnTileLoaded();
 }

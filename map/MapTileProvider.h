@@ -92,7 +92,8 @@ class TMapTileProvider {
   static std::string TileURL(const std::string& baseUrl, int x, int y, std::uint8_t zoom);
 
   int CacheCount() const { return static_cast<int>(m_entries.size()); }
-  bool IsDownloading() const { return m_downloading; }
+  // A tile is being fetched, or offered to the worker as the next one.
+  bool IsDownloading() const { return m_inFlight > 0; }
   // The delay the wake-up timer was armed with, in ms; -1 when it is stopped.
   int WakeUpDelayMs() const { return m_timer.isActive() ? m_timer.interval() : -1; }
   // Runs the scheduler as the wake-up timer would.
@@ -101,6 +102,8 @@ class TMapTileProvider {
  private:
   struct Entry;
   Entry* Lookup(int x, int y, std::uint8_t zoom);
+  // As Lookup, without counting as a use.
+  Entry* Find(int x, int y, std::uint8_t zoom);
   // priority: none keeps an existing entry's own (a finished download).
   void Store(int x, int y, std::uint8_t zoom, QImage image, std::optional<int> priority);
   void MakeRoom();
@@ -112,7 +115,15 @@ class TMapTileProvider {
   // Newest first.
   std::list<Entry> m_entries;
   bool m_anyTileLoaded = false;
-  bool m_downloading = false;
+  // Tiles handed to the worker (running or offered) whose result has not come.
+  int m_inFlight = 0;
+  // The tile last offered as the next one; the worker may have taken it.
+  struct Key {
+    int x;
+    int y;
+    std::uint8_t zoom;
+  };
+  std::optional<Key> m_offered;
   unsigned m_view = 0;  // the view that entries asked for since the last BeginView belong to
   QTimer m_timer;
   // Receives the download results in this thread; deleted before the cache.

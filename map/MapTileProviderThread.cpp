@@ -3,6 +3,7 @@
 #include <QMetaObject>
 #include <QObject>
 #include <ctime>
+#include <utility>
 
 #include "MapTileProvider.h"
 #include "TileDiskCache.h"
@@ -38,23 +39,25 @@ TMapTileProviderThread::~TMapTileProviderThread() {
   if (m_thread.joinable()) m_thread.join();
 }
 
-void TMapTileProviderThread::StartDownload(int x, int y, std::uint8_t zoom, const std::string& url) {
+std::optional<TTileJob> TMapTileProviderThread::OfferNext(std::optional<TTileJob> job) {
+  std::optional<TTileJob> replaced;
   {
     std::lock_guard lock(m_mutex);
-    m_job = Job{x, y, zoom, url};
+    replaced = std::exchange(m_offer, std::move(job));
   }
   m_wake.notify_all();
+  return replaced;
 }
 
 void TMapTileProviderThread::Run() {
   for (;;) {
-    Job job;
+    TTileJob job;
     {
       std::unique_lock lock(m_mutex);
-      m_wake.wait(lock, [this] { return m_cancelled || m_job.has_value(); });
+      m_wake.wait(lock, [this] { return m_cancelled || m_offer.has_value(); });
       if (m_cancelled) return;
-      job = std::move(*m_job);
-      m_job.reset();
+      job = std::move(*m_offer);
+      m_offer.reset();
     }
     QImage image = Execute(job);
     if (m_cancelled) return;
@@ -69,7 +72,7 @@ void TMapTileProviderThread::Run() {
   }
 }
 
-QImage TMapTileProviderThread::Execute(const Job& job) {
+QImage TMapTileProviderThread::Execute(const TTileJob& job) {
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   QImage kept;  // what the disk has, used when the network gives nothing better
   if (m_diskCache) {

@@ -14,6 +14,11 @@
 // 256 x 256 PNG with status 200 is no tile (an error picture, a captive
 // portal's page) and never replaces the one on disk.
 //
+// The provider offers the tile to fetch next while the current one is still
+// running, and may replace that offer as long as the worker has not taken it:
+// the worker goes from one tile to the next without waiting for the GUI thread,
+// and still fetches one at a time in the provider's order.
+//
 // Destruction cancels a running download and joins the thread. The owner must
 // destroy the receiver after this object, so that a result already posted is
 // discarded with it.
@@ -37,6 +42,13 @@
 class QObject;
 class TTileDiskCache;
 
+struct TTileJob {
+  int x = 0;
+  int y = 0;
+  std::uint8_t zoom = 0;
+  std::string url;
+};
+
 class TMapTileProviderThread {
  public:
   using TCompletion = std::function<void(int x, int y, std::uint8_t zoom, QImage image)>;
@@ -48,19 +60,13 @@ class TMapTileProviderThread {
   TMapTileProviderThread(const TMapTileProviderThread&) = delete;
   TMapTileProviderThread& operator=(const TMapTileProviderThread&) = delete;
 
-  // Hands the worker its next tile. Only one at a time: the caller waits for
-  // the completion before it starts another.
-  void StartDownload(int x, int y, std::uint8_t zoom, const std::string& url);
+  // Offers the tile to fetch when the worker is free (none: withdraws the
+  // offer). Returns the offer it replaces when the worker had not taken it.
+  std::optional<TTileJob> OfferNext(std::optional<TTileJob> job);
 
  private:
-  struct Job {
-    int x = 0;
-    int y = 0;
-    std::uint8_t zoom = 0;
-    std::string url;
-  };
   void Run();
-  QImage Execute(const Job& job);
+  QImage Execute(const TTileJob& job);
 
   TTileFetch m_fetch;
   std::shared_ptr<TTileDiskCache> m_diskCache;
@@ -69,7 +75,7 @@ class TMapTileProviderThread {
   TCompletion m_completion;
   std::mutex m_mutex;
   std::condition_variable m_wake;
-  std::optional<Job> m_job;
+  std::optional<TTileJob> m_offer;
   // Set once, when the provider goes: the running fetch gives up, and no
   // further job is taken.
   std::atomic<bool> m_cancelled{false};

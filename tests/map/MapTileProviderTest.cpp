@@ -71,10 +71,13 @@ TEST_F(ProviderTest, TileAskedTwiceMakesOneEntryAndOneDownload) {
 
 TEST_F(ProviderTest, MostUrgentTileIsFetchedFirstAndOneAtATime) {
   // While the first download runs, the others only join the list.
+  fetch.Hold(true);
   provider->GetTile(0, 0, 14, 5);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 1; }));
   provider->GetTile(1, 0, 14, 3);
   provider->GetTile(2, 0, 14, 0);
   provider->GetTile(3, 0, 14, 1);
+  fetch.Hold(false);
   ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 4; }));
   EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(0, 0), Url(2, 0), Url(3, 0), Url(1, 0)}));
 }
@@ -132,13 +135,16 @@ TEST_F(ProviderTest, FailedTileWaitsThreeMinutesWithWakeUpsEveryFewSeconds) {
 // its own order, those it left are not fetched at all, and a failed tile
 // comes back with the priority its view gives it.
 TEST_F(ProviderTest, PendingTilesFollowTheView) {
+  fetch.Hold(true);
   provider->BeginView();
-  provider->GetTile(1, 0, 14, 0);  // starts at once
+  provider->GetTile(1, 0, 14, 0);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 1; }));
   provider->GetTile(2, 0, 14, 1);
   provider->GetTile(3, 0, 14, 2);
   provider->BeginView();
   provider->GetTile(5, 0, 14, 1);
   provider->GetTile(3, 0, 14, 0);
+  fetch.Hold(false);
   ASSERT_TRUE(Settle());
   EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(1, 0), Url(3, 0), Url(5, 0)}));
 
@@ -148,8 +154,8 @@ TEST_F(ProviderTest, PendingTilesFollowTheView) {
   ASSERT_TRUE(Settle());
   clock.AdvanceSeconds(181);
   provider->BeginView();
-  provider->GetTile(6, 0, 14, 2);
   provider->GetTile(7, 0, 14, 1);
+  provider->GetTile(6, 0, 14, 2);
   ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 6; }));
   ASSERT_TRUE(Settle());
   const auto urls = fetch.Urls();
