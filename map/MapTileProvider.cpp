@@ -21,6 +21,9 @@ struct TMapTileProvider::Entry {
   int priority = 0;
   unsigned view = 0;  // the view that last asked for it
   bool inFlight = false;  // handed to the worker, result not back yet
+  // The image is the disk's out-of-date copy: shown, but tried again as a
+  // failed tile would be.
+  bool stale = false;
 };
 
 namespace {
@@ -84,13 +87,14 @@ TMapTileProvider::Entry* TMapTileProvider::Lookup(int x, int y, std::uint8_t zoo
 
 const QImage* TMapTileProvider::GetTile(int x, int y, std::uint8_t zoom, int priority) {
   if (Entry* entry = Lookup(x, y, zoom)) {
-    if (!entry->image.isNull()) return &entry->image;
-    // A waiting tile of a new view, or more urgent now: the next offer may change.
-    const bool changed = entry->priority != priority || entry->view != m_view;
-    entry->priority = priority;
-    entry->view = m_view;
-    if (changed) Schedule();
-    return nullptr;
+    if (entry->image.isNull() || entry->stale) {
+      // A waiting tile of a new view, or more urgent now: the next offer may change.
+      const bool changed = entry->priority != priority || entry->view != m_view;
+      entry->priority = priority;
+      entry->view = m_view;
+      if (changed) Schedule();
+    }
+    return entry->image.isNull() ? nullptr : &entry->image;
   }
   Store(x, y, zoom, QImage(), priority);
   Schedule();
@@ -136,7 +140,8 @@ void TMapTileProvider::Schedule() {
   for (Entry& entry : m_entries) {
     // Tiles of an earlier view wait until a view asks for them again; a tile
     // being fetched is no candidate, one only offered still is.
-    if (!entry.image.isNull() || entry.view != m_view || (entry.inFlight && &entry != offered)) continue;
+    if ((!entry.image.isNull() && !entry.stale) || entry.view != m_view || (entry.inFlight && &entry != offered))
+      continue;
     const double waited = now - entry.lastAttempt;
     if (waited < kRetryAfterDays) {
       // A clock set back makes waited negative; it still waits at most the
@@ -155,7 +160,9 @@ void TMapTileProvider::Schedule() {
   if (!m_thread)
     m_thread = std::make_unique<TMapTileProviderThread>(
         m_options.fetch, m_options.diskCache, MapUserAgent(), m_receiver.get(),
-        [this](int x, int y, std::uint8_t zoom, QImage image) { HandleResult(x, y, zoom, std::move(image)); });
+        [this](int x, int y, std::uint8_t zoom, QImage image, bool stale) {
+          HandleResult(x, y, zoom, std::move(image), stale);
+        });
   std::optional<TTileJob> job;
   if (candidate)
     job = TTileJob{candidate->x, candidate->y, candidate->zoom,
@@ -177,12 +184,13 @@ void TMapTileProvider::WakeUp() {
   Schedule();
 }
 
-void TMapTileProvider::HandleResult(int x, int y, std::uint8_t zoom, QImage image) {
+void TMapTileProvider::HandleResult(int x, int y, std::uint8_t zoom, QImage image, bool stale) {
   --m_inFlight;
   if (m_offered && m_offered->x == x && m_offered->y == y && m_offered->zoom == zoom) m_offered.reset();
   if (Entry* entry = Find(x, y, zoom)) entry->inFlight = false;
   // A failed tile keeps the priority its view gave it.
   Store(x, y, zoom, std::move(image), std::nullopt);
+  if (Entry* entry = Find(x, y, zoom)) entry->stale = stale && !entry->image.isNull();
   Schedule();
   if (OnTileLoaded) OnTileLoaded();
 }

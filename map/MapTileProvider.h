@@ -108,7 +108,7 @@ class TMapTileProvider {
   void Store(int x, int y, std::uint8_t zoom, QImage image, std::optional<int> priority);
   void MakeRoom();
   void Schedule();
-  void HandleResult(int x, int y, std::uint8_t zoom, QImage image);
+  void HandleResult(int x, int y, std::uint8_t zoom, QImage image, bool stale);
 
   std::string m_baseUrl;
   TMapTileProviderOptions m_options;

@@ -59,20 +59,20 @@ void TMapTileProviderThread::Run() {
       job = std::move(*m_offer);
       m_offer.reset();
     }
-    QImage image = Execute(job);
+    TResult result = Execute(job);
     if (m_cancelled) return;
     // Queued into the receiver's thread. Our destructor joins before the
     // receiver goes, and a receiver's pending calls die with it.
     QMetaObject::invokeMethod(
         m_receiver,
-        [completion = m_completion, x = job.x, y = job.y, zoom = job.zoom, image = std::move(image)]() {
-          completion(x, y, zoom, image);
+        [completion = m_completion, x = job.x, y = job.y, zoom = job.zoom, result = std::move(result)]() {
+          completion(x, y, zoom, result.image, result.stale);
         },
         Qt::QueuedConnection);
   }
 }
 
-QImage TMapTileProviderThread::Execute(const TTileJob& job) {
+TMapTileProviderThread::TResult TMapTileProviderThread::Execute(const TTileJob& job) {
   const std::int64_t now = static_cast<std::int64_t>(std::time(nullptr));
   QImage kept;  // what the disk has, used when the network gives nothing better
   if (m_diskCache) {
@@ -81,17 +81,17 @@ QImage TMapTileProviderThread::Execute(const TTileJob& job) {
       if (kept.isNull())
         m_diskCache->Drop(job.zoom, job.x, job.y);  // damaged or no tile: never shown, fetched anew
       else if (cached->freshUntil > now)
-        return kept;
+        return {kept, false};
     }
   }
   const TTileFetchResult result = m_fetch(job.url, m_userAgent, m_cancelled);
   if (m_cancelled) return {};
   // Only a real tile counts: a public server's "blocked" picture comes with a
   // 403 or 429, and must neither be shown nor push the good tile aside.
-  if (!result.received || result.statusCode != 200 || result.body.empty()) return kept;
+  if (!result.received || result.statusCode != 200 || result.body.empty()) return {kept, true};
   QImage image = DecodeTile(result.body);
-  if (image.isNull()) return kept;
+  if (image.isNull()) return {kept, true};
   if (m_diskCache && TileMayBeStored(result.cacheControl))
     m_diskCache->Store(job.zoom, job.x, job.y, result.body, TileFreshUntil(result.cacheControl, result.expires, now));
-  return image;
+  return {image, false};
 }

@@ -10,7 +10,8 @@
 // (and TLS session) that is already open.
 //
 // A tile that cannot be fetched but is on disk, stale or not, is still shown:
-// without network the map keeps what it has seen. An answer other than a
+// without network the map keeps what it has seen. A stale one shown so is
+// reported as such, and the provider tries it again as a failed tile. An answer other than a
 // 256 x 256 PNG with status 200 is no tile (an error picture, a captive
 // portal's page) and never replaces the one on disk.
 //
@@ -51,7 +52,9 @@ struct TTileJob {
 
 class TMapTileProviderThread {
  public:
-  using TCompletion = std::function<void(int x, int y, std::uint8_t zoom, QImage image)>;
+  // stale: the image is the disk's out-of-date copy, shown because the
+  // server gave nothing better; the tile counts as failed and is tried again.
+  using TCompletion = std::function<void(int x, int y, std::uint8_t zoom, QImage image, bool stale)>;
 
   // The completion runs in receiver's thread after every download.
   TMapTileProviderThread(TTileFetch fetch, std::shared_ptr<TTileDiskCache> diskCache, std::string userAgent,
@@ -66,7 +69,11 @@ class TMapTileProviderThread {
 
  private:
   void Run();
-  QImage Execute(const TTileJob& job);
+  struct TResult {
+    QImage image;
+    bool stale = false;
+  };
+  TResult Execute(const TTileJob& job);
 
   TTileFetch m_fetch;
   std::shared_ptr<TTileDiskCache> m_diskCache;

@@ -310,7 +310,8 @@ TEST(ProviderOnHostileServer, EndlessHugeTrickleAndWrongSizeAreFailedTiles) {
 
 // What reaches the screen and the disk: a no-store tile is shown but not
 // kept, a far Expires is capped, a tile of another size is neither, and a
-// 403 picture never replaces the good (stale) tile on disk.
+// 403 picture never replaces the good (stale) tile on disk, which is shown
+// and tried again later.
 TEST_F(ProviderOnServerTest, OnlyRealTilesAreShownAndKept) {
   TTileDiskCache disk(cacheFolder.path().toStdString());
   const std::int64_t now = std::time(nullptr);
@@ -320,11 +321,11 @@ TEST_F(ProviderOnServerTest, OnlyRealTilesAreShownAndKept) {
     bool shown;
     bool kept;
   } rows[] = {
+      {"blocked", true, true, true},
       {"nostore", false, true, false},
       {"farexpires", false, true, true},
       {"wrongsize", false, false, false},
       {"blocked", false, false, false},
-      {"blocked", true, true, true},
   };
   auto provider = Make(true);
   int x = 0;
@@ -340,6 +341,8 @@ TEST_F(ProviderOnServerTest, OnlyRealTilesAreShownAndKept) {
     EXPECT_EQ(kept.has_value(), row.kept) << row.fault;
     if (kept) EXPECT_LE(kept->freshUntil, now + 30 * 24 * 3600 + 60) << row.fault;
     if (kept && row.goodOnDisk) EXPECT_EQ(kept->png, TilePngBytes(14, x, 9));
+    // The stale tile is shown, and tried again as a failed tile is.
+    if (x == 1) EXPECT_GT(provider->WakeUpDelayMs(), 0);
   }
   EXPECT_EQ(server.TotalRequests(), 5);
 }
