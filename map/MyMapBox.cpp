@@ -329,8 +329,9 @@ void TMapBox::PaintCredit(QPainter& painter) {
     QFont font = this->font();
     font.setPixelSize(10);
     const QFontMetrics metrics(font);
-    m_creditImage = QImage(metrics.horizontalAdvance(text) + 4, metrics.height(), QImage::Format_ARGB32_Premultiplied);
-    m_creditImage.fill(QColor(255, 255, 255, 200));
+    // Opaque, so that every paint copies it rather than blends it.
+    m_creditImage = QImage(metrics.horizontalAdvance(text) + 4, metrics.height(), QImage::Format_RGB32);
+    m_creditImage.fill(QColor(245, 245, 245));
     QPainter credit(&m_creditImage);
     credit.setFont(font);
     credit.setPen(Qt::black);
