@@ -89,14 +89,13 @@ TileServer::TileServer(ServerOptions options) : m_options(std::move(options)) {
       std::lock_guard lock(m_mutex);
       newConnection = m_connections.insert(request.remote_addr + ":" + std::to_string(request.remote_port)).second;
       connections = static_cast<int>(m_connections.size());
+      m_lastUserAgent = request.get_header_value("User-Agent");
     }
     if (newConnection && m_options.verbose)
       std::fprintf(stderr, "tile-sim: connection %d from %s:%d\n", connections, request.remote_addr.c_str(),
                    request.remote_port);
     Serve(request.path, std::stoi(request.matches[1]), std::stoi(request.matches[2]), std::stoi(request.matches[3]),
           response);
-    std::lock_guard lock(m_mutex);
-    m_lastUserAgent = request.get_header_value("User-Agent");
   });
 }
 
