@@ -66,4 +66,5 @@ void TFOvMonitor::SetupMap() {
   map->SetShowBorder(true);
   map->SetMapCenterType(mapCenter_AllPoints);
   map->SetMapAlternateURL(Settings->ReadString(kEndpointsSection, kMapTilesValue, ""));
+  map->SetMapAttribution(Settings->ReadString(kEndpointsSection, kMapAttributionValue, ""));
 }

@@ -27,3 +27,6 @@ TGnssReport ParseGnssReport(const std::string& text);
 // (an http:// or https:// base URL; without it the built-in server is used).
 inline constexpr const char* kEndpointsSection = "Endpoints";
 inline constexpr const char* kMapTilesValue = "Map tiles";
+// The credit that server's terms ask the map to show (default: the built-in
+// server's own credit while that one is used).
+inline constexpr const char* kMapAttributionValue = "Map attribution";

@@ -147,6 +147,7 @@ struct TWebTransfer {
   curl_off_t lastBytes = 0;
   bool stalled = false;
   bool aborted = false;
+  bool tooLarge = false;
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto& transfer = *static_cast<TWebTransfer*>(self);
@@ -157,7 +158,14 @@ struct TWebTransfer {
   }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
-    static_cast<TWebTransfer*>(self)->request.TakeBody(data, size * count);
+    auto& transfer = *static_cast<TWebTransfer*>(self);
+    const std::int64_t limit = transfer.request.MaxResponseBytes;
+    if (limit > 0 && static_cast<std::int64_t>(transfer.request.Response.size() + size * count) > limit) {
+      // Answering less than was given makes libcurl end the transfer.
+      transfer.tooLarge = true;
+      return 0;
+    }
+    transfer.request.TakeBody(data, size * count);
     return size * count;
   }
 
@@ -312,6 +320,7 @@ bool TWebRequest::Execute() {
   curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, VerifyCertificate ? 2L : 0L);
   cloud_detail::ApplyTrust(curl, trustFile);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeoutMs));
+  if (TotalTimeoutMs > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(TotalTimeoutMs));
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kChunkBytes));
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TWebTransfer::OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
@@ -369,6 +378,12 @@ bool TWebRequest::Execute() {
     if (transfer.aborted) {
       LastError = ECANCELED;
       LastErrorText = "given up";
+    } else if (transfer.tooLarge) {
+      LastError = EFBIG;
+      LastErrorText = "answer larger than " + std::to_string(MaxResponseBytes) + " bytes";
+    } else if (result == CURLE_OPERATION_TIMEDOUT && TotalTimeoutMs > 0 && elapsedMs >= TotalTimeoutMs) {
+      LastError = ETIMEDOUT;
+      LastErrorText = "no whole answer within " + std::to_string(TotalTimeoutMs / 1000) + " s";
     } else if (transfer.stalled) {
       LastError = ETIMEDOUT;
       LastErrorText = "no data for " + std::to_string(StallTimeoutMs / 1000) + " s";

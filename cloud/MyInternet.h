@@ -88,6 +88,12 @@ public:
   // once a second).
   std::int32_t ConnectTimeoutMs = 15000;
   std::int32_t StallTimeoutMs = 20000;
+  // Bounds for answers from servers we do not control; 0 means none. A body past
+  // MaxResponseBytes, or a request still running after TotalTimeoutMs (a server that
+  // trickles a byte now and then is never stalled), is given up: Execute returns false
+  // (LastError EFBIG or ETIMEDOUT) and Response holds at most MaxResponseBytes.
+  std::int64_t MaxResponseBytes = 0;
+  std::int32_t TotalTimeoutMs = 0;
   // When set, another thread may store true to give the request up; Execute then
   // returns false (LastError ECANCELED) within about a second.
   const std::atomic<bool>* AbortFlag = nullptr;

@@ -20,6 +20,11 @@ struct TMapTileProvider::Entry {
   double lastAttempt = 0;  // date-time; 0 = never tried
   double lastUse = 0;
   int priority = 0;
+  unsigned view = 0;  // the view that last asked for it
+  bool inFlight = false;  // handed to the worker, result not back yet
+  // The image is the disk's out-of-date copy: shown, but tried again as a
+  // failed tile would be.
+  bool stale = false;
 };
 
 namespace {
@@ -35,6 +40,8 @@ bool HasScheme(const std::string& url, const char* scheme) { return url.rfind(sc
 
 }  // namespace
 
+std::string MapUserAgent() { return std::string("Qel Orvane Monitor/") + ORVANE_VERSION_TEXT; }
+
 TMapTileProvider::TMapTileProvider(const std::string& baseUrl, TMapTileProviderOptions options)
     : m_baseUrl(NormalizedBaseURL(baseUrl)), m_options(std::move(options)), m_receiver(std::make_unique<QObject>()) {
   if (!m_options.fetch) m_options.fetch = WebTileFetch();
@@ -48,7 +55,7 @@ TMapTileProvider::TMapTileProvider(const std::string& baseUrl, TMapTileProviderO
 
 TMapTileProvider::~TMapTileProvider() {
   m_timer.stop();
-  // The thread first (cancelled and joined), then the receiver, whose
+  // The worker first (cancelled and joined), then the receiver, whose
   // destruction drops a result that was already posted.
   m_thread.reset();
   m_receiver.reset();
@@ -63,6 +70,12 @@ std::string TMapTileProvider::TileURL(const std::string& baseUrl, int x, int y, 
   return baseUrl + std::to_string(zoom) + "/" + std::to_string(x) + "/" + std::to_string(y) + ".png";
 }
 
+TMapTileProvider::Entry* TMapTileProvider::Find(int x, int y, std::uint8_t zoom) {
+  for (Entry& entry : m_entries)
+    if (entry.x == x && entry.y == y && entry.zoom == zoom) return &entry;
+  return nullptr;
+}
+
 TMapTileProvider::Entry* TMapTileProvider::Lookup(int x, int y, std::uint8_t zoom) {
   for (Entry& entry : m_entries) {
     if (entry.x == x && entry.y == y && entry.zoom == zoom) {
@@ -74,7 +87,16 @@ TMapTileProvider::Entry* TMapTileProvider::Lookup(int x, int y, std::uint8_t zoo
 }
 
 const QImage* TMapTileProvider::GetTile(int x, int y, std::uint8_t zoom, int priority) {
-  if (Entry* entry = Lookup(x, y, zoom)) return entry->image.isNull() ? nullptr : &entry->image;
+  if (Entry* entry = Lookup(x, y, zoom)) {
+    if (entry->image.isNull() || entry->stale) {
+      // A waiting tile of a new view, or more urgent now: the next offer may change.
+      const bool changed = entry->priority != priority || entry->view != m_view;
+      entry->priority = priority;
+      entry->view = m_view;
+      if (changed) Schedule();
+    }
+    return entry->image.isNull() ? nullptr : &entry->image;
+  }
   Store(x, y, zoom, QImage(), priority);
   Schedule();
   return nullptr;
@@ -85,10 +107,10 @@ QImage TMapTileProvider::CachedTile(int x, int y, std::uint8_t zoom) const {
     if (entry.x == x && entry.y == y && entry.zoom == zoom && !entry.image.isNull()) return entry.image;
   if (!m_options.diskCache) return {};
   const std::optional<TCachedTile> cached = m_options.diskCache->Load(zoom, x, y);
-  return cached ? DecodePng(cached->png) : QImage();
+  return cached ? DecodeTile(cached->png) : QImage();
 }
 
-void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, int priority) {
+void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, std::optional<int> priority) {
   Entry* entry = Lookup(x, y, zoom);
   if (entry) {
     entry->image = QImage();
@@ -97,11 +119,12 @@ void TMapTileProvider::Store(int x, int y, std::uint8_t zoom, QImage image, int 
     MakeRoom();
     entry = &m_entries.emplace_front();
     entry->lastUse = Now();
+    entry->view = m_view;
   }
   entry->x = x;
   entry->y = y;
   entry->zoom = zoom;
-  entry->priority = priority;
+  if (priority) entry->priority = *priority;
   entry->image = std::move(image);
   if (!entry->image.isNull()) m_anyTileLoaded = true;
 }
@@ -121,9 +144,13 @@ void TMapTileProvider::MakeRoom() {
 void TMapTileProvider::Schedule() {
   const double now = Now();
   int wakeUpSeconds = std::numeric_limits<int>::max();
+  Entry* offered = m_offered ? Find(m_offered->x, m_offered->y, m_offered->zoom) : nullptr;
   Entry* candidate = nullptr;
   for (Entry& entry : m_entries) {
-    if (!entry.image.isNull()) continue;
+    // Tiles of an earlier view wait until a view asks for them again; a tile
+    // being fetched is no candidate, one only offered still is.
+    if ((!entry.image.isNull() && !entry.stale) || entry.view != m_view || (entry.inFlight && &entry != offered))
+      continue;
     const double waited = now - entry.lastAttempt;
     if (waited < kRetryAfterDays) {
       // A clock set back makes waited negative; it still waits at most the
@@ -134,17 +161,31 @@ void TMapTileProvider::Schedule() {
       candidate = &entry;
     }
   }
-  if (m_thread || !candidate) {
-    if (wakeUpSeconds != std::numeric_limits<int>::max()) m_timer.start(wakeUpSeconds * 1000);
-    return;
+  if (wakeUpSeconds != std::numeric_limits<int>::max())
+    m_timer.start(wakeUpSeconds * 1000);
+  else
+    m_timer.stop();
+  if (candidate == offered && (candidate || !m_offered)) return;
+  if (!m_thread)
+    m_thread = std::make_unique<TMapTileProviderThread>(
+        m_options.fetch, m_options.diskCache, MapUserAgent(), m_receiver.get(),
+        [this](int x, int y, std::uint8_t zoom, QImage image, bool stale) {
+          HandleResult(x, y, zoom, std::move(image), stale);
+        });
+  std::optional<TTileJob> job;
+  if (candidate)
+    job = TTileJob{candidate->x, candidate->y, candidate->zoom,
+                   TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom)};
+  // The offer it replaces was not taken: that tile waits again.
+  if (const std::optional<TTileJob> replaced = m_thread->OfferNext(std::move(job))) {
+    --m_inFlight;
+    if (Entry* entry = Find(replaced->x, replaced->y, replaced->zoom)) entry->inFlight = false;
   }
-  m_timer.stop();
-  m_thread = std::make_unique<TMapTileProviderThread>(m_options.fetch, m_options.diskCache);
-  m_thread->StartDownload(candidate->x, candidate->y, candidate->zoom,
-                          TileURL(m_baseUrl, candidate->x, candidate->y, candidate->zoom), m_receiver.get(),
-                          [this](int x, int y, std::uint8_t zoom, QImage image) {
-                            HandleResult(x, y, zoom, std::move(image));
-                          });
+  m_offered.reset();
+  if (!candidate) return;
+  candidate->inFlight = true;
+  ++m_inFlight;
+  m_offered = Key{candidate->x, candidate->y, candidate->zoom};
 }
 
 void TMapTileProvider::WakeUp() {
@@ -152,9 +193,13 @@ void TMapTileProvider::WakeUp() {
   Schedule();
 }
 
-void TMapTileProvider::HandleResult(int x, int y, std::uint8_t zoom, QImage image) {
-  Store(x, y, zoom, std::move(image), 0);
-  m_thread.reset();  // its work ended with posting this result
+void TMapTileProvider::HandleResult(int x, int y, std::uint8_t zoom, QImage image, bool stale) {
+  --m_inFlight;
+  if (m_offered && m_offered->x == x && m_offered->y == y && m_offered->zoom == zoom) m_offered.reset();
+  if (Entry* entry = Find(x, y, zoom)) entry->inFlight = false;
+  // A failed tile keeps the priority its view gave it.
+  Store(x, y, zoom, std::move(image), std::nullopt);
+  if (Entry* entry = Find(x, y, zoom)) entry->stale = stale && !entry->image.isNull();
   Schedule();
   if (OnTileLoaded) OnTileLoaded();
 }

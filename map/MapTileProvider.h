@@ -7,7 +7,14 @@
 // looked-up; missing tiles are downloaded one at a time by a TMapTileProviderThread,
 // the most urgent (smallest priority) first; a failed tile waits three
 // minutes before it is tried again. Behind the memory cache sits an optional
-// disk cache (TTileDiskCache) that the download thread consults first.
+// disk cache (TTileDiskCache) that the download thread consults first. One
+// download thread serves the provider for its whole life, so its connection
+// to the tile server is reused.
+//
+// Priorities follow the view: a painter that calls BeginView before asking
+// for the tiles of a view makes those tiles the only ones waiting to be
+// downloaded, each with the priority it was just asked with; tiles of earlier
+// views stay in the cache but are not fetched until asked for again.
 //
 // After every finished download the owner callback runs, so that the map
 // paints again.
@@ -30,6 +37,7 @@
 #include <functional>
 #include <list>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "TileFetch.h"
@@ -40,10 +48,14 @@ class TTileDiskCache;
 
 inline constexpr int kTileSize = 256;
 inline constexpr int kTileCacheSize = 64;
-inline constexpr const char* kMapUserAgent = "Qel MapBox v1.00";
 // Public street-map tiles; the server asks clients to identify themselves and
-// to cache, which the user agent and the disk cache do.
+// to cache, which the user agent and the disk cache do, and asks every map
+// built on its tiles to credit them (kDefaultTileCredit).
 inline constexpr const char* kDefaultTileServer = "https://tile.openstreetmap.org/";
+inline constexpr const char* kDefaultTileCredit = "\u00A9 OpenStreetMap contributors";
+
+// "Qel Orvane Monitor/<version>": the tool and its version, as tile servers ask.
+std::string MapUserAgent();
 
 struct TMapTileProviderOptions {
   // Empty: WebTileFetch() (HTTP(S) through the cloud layer's web request).
@@ -67,6 +79,9 @@ class TMapTileProvider {
   // the cache is added with this priority (smaller is more urgent) and the
   // scheduler runs. Every call counts as a use of the tile.
   const QImage* GetTile(int x, int y, std::uint8_t zoom, int priority);
+  // A new view is being asked for: tiles not asked for again before the next
+  // BeginView are no longer downloaded (nor retried).
+  void BeginView() { ++m_view; }
   bool AnyTileLoaded() const { return m_anyTileLoaded; }
   // The tile as far as it is already here: the memory cache, else the disk
   // cache (stale tiles included: an old street map beats none). Never starts a
@@ -81,7 +96,8 @@ class TMapTileProvider {
   static std::string TileURL(const std::string& baseUrl, int x, int y, std::uint8_t zoom);
 
   int CacheCount() const { return static_cast<int>(m_entries.size()); }
-  bool IsDownloading() const { return m_thread != nullptr; }
+  // A tile is being fetched, or offered to the worker as the next one.
+  bool IsDownloading() const { return m_inFlight > 0; }
   // The delay the wake-up timer was armed with, in ms; -1 when it is stopped.
   int WakeUpDelayMs() const { return m_timer.isActive() ? m_timer.interval() : -1; }
   // Runs the scheduler as the wake-up timer would.
@@ -90,16 +106,29 @@ class TMapTileProvider {
  private:
   struct Entry;
   Entry* Lookup(int x, int y, std::uint8_t zoom);
-  void Store(int x, int y, std::uint8_t zoom, QImage image, int priority);
+  // As Lookup, without counting as a use.
+  Entry* Find(int x, int y, std::uint8_t zoom);
+  // priority: none keeps an existing entry's own (a finished download).
+  void Store(int x, int y, std::uint8_t zoom, QImage image, std::optional<int> priority);
   void MakeRoom();
   void Schedule();
-  void HandleResult(int x, int y, std::uint8_t zoom, QImage image);
+  void HandleResult(int x, int y, std::uint8_t zoom, QImage image, bool stale);
 
   std::string m_baseUrl;
   TMapTileProviderOptions m_options;
   // Newest first.
   std::list<Entry> m_entries;
   bool m_anyTileLoaded = false;
+  // Tiles handed to the worker (running or offered) whose result has not come.
+  int m_inFlight = 0;
+  // The tile last offered as the next one; the worker may have taken it.
+  struct Key {
+    int x;
+    int y;
+    std::uint8_t zoom;
+  };
+  std::optional<Key> m_offered;
+  unsigned m_view = 0;  // the view that entries asked for since the last BeginView belong to
   QTimer m_timer;
   // Receives the download results in this thread; deleted before the cache.
   std::unique_ptr<QObject> m_receiver;

@@ -109,6 +109,17 @@ void TMapBox::SetMapCenterType(TMapCenterType type) {
   Refresh(false);
 }
 
+void TMapBox::SetMapAttribution(const std::string& text) {
+  m_attribution = text;
+  update();
+}
+
+QString TMapBox::TileCredit() const {
+  if (!m_attribution.empty()) return QString::fromStdString(m_attribution);
+  if (m_provider->BaseURL() == kDefaultTileServer) return QString::fromUtf8(kDefaultTileCredit);
+  return {};
+}
+
 void TMapBox::SetMapAlternateURL(const std::string& url) {
   m_alternateUrl = url;
   if (TMapTileProvider::NormalizedBaseURL(url) == m_provider->BaseURL()) return;
@@ -217,8 +228,12 @@ void TMapBox::Refresh(bool redraw) {
     }
     if (TileXOfLongitude(minLongitude, m_zoom) < m_innerLeft || TileXOfLongitude(maxLongitude, m_zoom) > m_innerRight ||
         TileYOfLatitude(maxLatitude, m_zoom) < m_innerTop || TileYOfLatitude(minLatitude, m_zoom) > m_innerBottom) {
+      const double latitude = m_centerLatitude, longitude = m_centerLongitude;
       SetCenter((minLatitude + maxLatitude) / 2, (minLongitude + maxLongitude) / 2);
-      redraw = false;
+      // SetCenter repaints only when it moved; a centre that is no place on
+      // the map (a point beyond the poles) leaves it where it was, and the
+      // change of points must still be shown.
+      if (latitude != m_centerLatitude || longitude != m_centerLongitude) redraw = false;
     }
   }
   if (redraw && CanShow()) update();
@@ -255,6 +270,7 @@ void TMapBox::Paint(QPainter& painter) {
   const int centerRow = static_cast<int>(std::trunc(m_centerTileY));
   const int originX = static_cast<int>(std::floor(m_left * kTileSize));
   const int originY = static_cast<int>(std::floor(m_top * kTileSize));
+  m_provider->BeginView();
   // The view's tiles. Columns wrap round the world; rows beyond the poles
   // stay white and are never asked for.
   struct ViewTile {
@@ -282,6 +298,7 @@ void TMapBox::Paint(QPainter& painter) {
 
   if (m_showBorder) DrawOutline(painter, rect(), Qt::black);
 
+  m_creditRect = QRect();
   if (!m_provider->AnyTileLoaded()) {
     DrawCenteredText(painter, QStringLiteral("Map not available"));
     return;
@@ -297,7 +314,40 @@ void TMapBox::Paint(QPainter& painter) {
     }
   }
   if (!m_points.empty()) PaintPoints(painter);
+  PaintCredit(painter);
   if (OnDraw) OnDraw(*this);
+}
+
+// The tile server's credit, small, on a light band so that it reads on any
+// tile: right-aligned just above the logo, or in the top right corner when
+// the cursor square would be under it there.
+void TMapBox::PaintCredit(QPainter& painter) {
+  const QString text = TileCredit();
+  if (text.isEmpty()) return;
+  if (text != m_creditText || m_creditImage.isNull()) {
+    m_creditText = text;
+    QFont font = this->font();
+    font.setPixelSize(10);
+    const QFontMetrics metrics(font);
+    // Opaque, so that every paint copies it rather than blends it.
+    m_creditImage = QImage(metrics.horizontalAdvance(text) + 4, metrics.height(), QImage::Format_RGB32);
+    m_creditImage.fill(QColor(245, 245, 245));
+    QPainter credit(&m_creditImage);
+    credit.setFont(font);
+    credit.setPen(Qt::black);
+    credit.drawText(2, metrics.ascent(), text);
+  }
+  const int logoHeight = m_logo.isNull() ? 0 : m_logo.height() + 4;
+  QRect area(QPoint(width() - m_creditImage.width() - 4, height() - logoHeight - m_creditImage.height() - 4),
+             m_creditImage.size());
+  if (!m_points.empty()) {
+    double latitude, longitude;
+    GetPoint(0, latitude, longitude);
+    const QRect cursor(ColumnOfLongitude(longitude) - 4, RowOfLatitude(latitude) - 4, 9, 9);
+    if (IsValidPosition(latitude, longitude) && area.intersects(cursor)) area.moveTop(4);
+  }
+  painter.drawImage(area.topLeft(), m_creditImage);
+  m_creditRect = area;
 }
 
 void TMapBox::PaintPoints(QPainter& painter) {

@@ -67,6 +67,14 @@ class TMapBox : public QWidget {
   // and the default server serves.
   const std::string& MapAlternateURL() const { return m_alternateUrl; }
   void SetMapAlternateURL(const std::string& url);
+  // The credit for the tiles, drawn in a corner of the map: this text when it
+  // is not empty, else kDefaultTileCredit while the tiles come from the
+  // default server, else none. Repaint.
+  const std::string& MapAttribution() const { return m_attribution; }
+  void SetMapAttribution(const std::string& text);
+  QString TileCredit() const;
+  // Where the credit was drawn at the last paint (empty when it was not).
+  QRect TileCreditRect() const { return m_creditRect; }
   // The options of the provider that SetMapAlternateURL creates.
   void SetTileOptions(TMapTileProviderOptions options) { m_tileOptions = std::move(options); }
 
@@ -147,6 +155,7 @@ class TMapBox : public QWidget {
   void PaintPoints(QPainter& painter);
   void DrawCenteredText(QPainter& painter, const QString& text);
   const QImage& LocationImage(const QString& text, const QFont& font);
+  void PaintCredit(QPainter& painter);
 
   TMapLocationStyle m_locationStyle = mapLoc_None;
   TColor m_cursorColor = clWhite;
@@ -177,6 +186,10 @@ class TMapBox : public QWidget {
   QString m_locationText;
   QFont m_locationFont;
   QImage m_locationImage;
+  std::string m_attribution;
+  QString m_creditText;
+  QImage m_creditImage;
+  QRect m_creditRect;
   std::unique_ptr<TMapTileProvider> m_provider;
   bool m_pictureHasTiles = false;
 };

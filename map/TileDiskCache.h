@@ -6,10 +6,11 @@
 // One file per tile, <folder>/<zoom>/<x>/<y>.tile: a small header with the
 // time until which the tile is fresh, then the PNG bytes as they came. Files
 // are written under a temporary name and renamed, so a crash never leaves a
-// half file under a tile's name. The folder is bounded in size: after a store
-// that takes it past the bound, the least recently used tiles (by file
-// modification time, which Load refreshes) go first until it is back under
-// 90 % of the bound.
+// half file under a tile's name; temporary files and empty directories that a
+// crash left are removed at the first use. The folder is bounded in size
+// (every file and directory under it counts): after a store that takes it
+// past the bound, the least recently used tiles (by file modification time,
+// which Load refreshes) go first until it is back under 90 % of the bound.
 //
 // Failure: by result. A file that cannot be read or written is treated as
 // absent; a file with a damaged header is deleted.
@@ -61,5 +62,11 @@ class TTileDiskCache {
 
 // When a tile received now stops being fresh, from its "Cache-Control" and
 // "Expires" header values: max-age wins, then Expires; no-store, no-cache and
-// a past Expires give now (fetch again next time); with neither, seven days.
+// a past or unreadable Expires give now (fetch again next time); with
+// neither, seven days. Never more than 30 days from now.
 std::int64_t TileFreshUntil(const std::string& cacheControl, const std::string& expires, std::int64_t nowUnix);
+// False for a tile sent with "no-store": it is shown but never written to disk.
+bool TileMayBeStored(const std::string& cacheControl);
+// Unix seconds of an HTTP date ("Sun, 06 Nov 1994 08:49:37 GMT"); none when
+// the text is not one.
+std::optional<std::int64_t> HttpDateToUnix(const std::string& text);

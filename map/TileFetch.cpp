@@ -2,13 +2,14 @@
 
 #include "cloud/MyInternet.h"
 
-TTileFetch WebTileFetch(std::int32_t connectLimitMs, std::int32_t stallLimitMs) {
-  return [connectLimitMs, stallLimitMs](const std::string& url, const std::string& userAgent,
-                                        const std::atomic<bool>& cancelled) {
+TTileFetch WebTileFetch(TTileFetchLimits limits) {
+  return [limits](const std::string& url, const std::string& userAgent, const std::atomic<bool>& cancelled) {
     TTileFetchResult result;
     TWebRequest request(url, userAgent);
-    request.ConnectTimeoutMs = connectLimitMs;
-    request.StallTimeoutMs = stallLimitMs;
+    request.ConnectTimeoutMs = limits.connectMs;
+    request.StallTimeoutMs = limits.stallMs;
+    request.TotalTimeoutMs = limits.deadlineMs;
+    request.MaxResponseBytes = limits.maxBytes;
     // A provider going away gives the download up instead of waiting out its limits.
     request.AbortFlag = &cancelled;
     result.received = request.Execute();

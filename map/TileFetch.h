@@ -29,7 +29,21 @@ using TTileFetch =
 // running download up at once through its cancel flag.
 inline constexpr std::int32_t kTileConnectLimitMs = 15000;
 inline constexpr std::int32_t kTileStallLimitMs = 20000;
+// A server that trickles a byte now and then never stalls; the whole tile must
+// have arrived within this, or the download slot would be held for ever.
+inline constexpr std::int32_t kTileDeadlineMs = 30000;
+// A 256-pixel PNG tile is some tens of kilobytes; a body past this is no tile,
+// and is given up rather than held in memory.
+inline constexpr std::int64_t kTileMaxBytes = 1024 * 1024;
 
-// A fetch through the cloud layer's web request (TWebRequest) with these limits.
-TTileFetch WebTileFetch(std::int32_t connectLimitMs = kTileConnectLimitMs,
-                        std::int32_t stallLimitMs = kTileStallLimitMs);
+struct TTileFetchLimits {
+  std::int32_t connectMs = kTileConnectLimitMs;
+  std::int32_t stallMs = kTileStallLimitMs;
+  std::int32_t deadlineMs = kTileDeadlineMs;
+  std::int64_t maxBytes = kTileMaxBytes;
+};
+
+// A fetch through the cloud layer's web request (TWebRequest) with these
+// limits; a body over maxBytes or a deadline struck is a failed fetch
+// (received false, no body).
+TTileFetch WebTileFetch(TTileFetchLimits limits = {});

@@ -1,5 +1,7 @@
 #include "TilePng.h"
 
+#include "MapTileProvider.h"
+
 #include <png.h>
 
 #include <atomic>
@@ -63,3 +65,9 @@ QImage DecodePng(std::string_view bytes) {
 }
 
 int LiveDecodedImages() { return g_liveImages.load(std::memory_order_relaxed); }
+
+QImage DecodeTile(std::string_view bytes) {
+  QImage image = DecodePng(bytes);
+  if (image.width() != kTileSize || image.height() != kTileSize) return {};
+  return image;
+}

@@ -19,5 +19,10 @@ inline constexpr int kMaxDecodedSide = 2048;
 
 QImage DecodePng(std::string_view bytes);
 
+// A map tile: DecodePng of a 256 x 256 picture, else null. A tile of any
+// other size would cover its neighbours, or fill the memory cache with
+// pictures sixteen times a tile's size.
+QImage DecodeTile(std::string_view bytes);
+
 // Number of decoded images whose pixels are still allocated.
 int LiveDecodedImages();

@@ -144,6 +144,7 @@ ORVANE SETTINGS HIVE 1
 "aws-dev-cloud"="$cloud_host"
 "Version host"="$cloud_host"
 "Map tiles"="$tile_url"
+"Map attribution"="Tiles: tile-sim (generated)"
 HIVE
 )
 # Stored as the monitor's own "Add / Update" stores it: encrypted, never in clear.

@@ -67,7 +67,9 @@ uint32_t TAfPortComboBox::ItemValue(int index) const { return itemData(index).to
 void TAfPortComboBox::RebuildList() {
   const int selected = currentIndex() >= 0 ? ItemPortNumber(ItemValue(currentIndex())) : -1;
   const QSignalBlocker blocker(this);
-  FillList(0);
+  // The stored port keeps its item even when its adapter is gone: it is the
+  // port Open uses, so the box must go on showing it.
+  FillList(m_comNumber);
   if (const int index = IndexOfPort(selected); index >= 0) setCurrentIndex(index);
 }
 
@@ -124,6 +126,9 @@ void TAfPortComboBox::SelectComNumber() {
   if (count() > 0) {
     setCurrentIndex(0);
     m_comNumber = ItemPortNumber(ItemValue(0));
+    // What the box shows is what Open uses; an open port is left on its own
+    // number rather than moved behind the user's back.
+    if (m_comPort && !m_comPort->IsPortOpen()) m_comPort->SetComNumber(m_comNumber);
   } else {
     m_comNumber = 0;
   }

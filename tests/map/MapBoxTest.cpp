@@ -178,6 +178,64 @@ TEST_F(MapBoxTest, SetCenterIgnoresInvalidPositions) {
   Render();  // and paint without tiles beyond the pole
 }
 
+// A "valid" fix beyond the poles: the old square goes at once, no text comes.
+TEST_F(MapBoxTest, CursorBeyondThePolesLeavesNoStaleMarker) {
+  map->SetCursorColor(clLime);
+  map->SetLocationStyle(mapLoc_Decimal);
+  map->SetCursorPoint(true, map->CenterLatitude(), map->CenterLongitude());
+  ASSERT_EQ(RenderLoaded().pixel(184, 98), qRgb(0, 255, 0));
+  const QImage withText = Render();
+  const int before = PaintsAfterEvents();
+  map->SetCursorPoint(true, 95, 20);
+  EXPECT_GT(PaintsAfterEvents(), before);
+  const QImage image = Render();
+  EXPECT_NE(image.pixel(184, 98), qRgb(0, 255, 0));
+  // The bottom left corner, where the location text was, is tile again.
+  int changed = 0;
+  for (int y = 197 - 20; y < 197 - 4; ++y)
+    for (int x = 4; x < 120; ++x) changed += image.pixel(x, y) != withText.pixel(x, y);
+  EXPECT_GT(changed, 0);
+  const QImage plain = Render();
+  map->ClearPoints(true);
+  EXPECT_EQ(Render(), plain);
+}
+
+// The tiles' credit: the default server's own, or the one set beside another
+// server, drawn readable in a corner and moved off the cursor.
+TEST_F(MapBoxTest, CreditsTheTileServer) {
+  const struct {
+    const char* url;
+    const char* attribution;
+    QString credit;
+  } rows[] = {
+      {"", "", QStringLiteral("\u00A9 OpenStreetMap contributors")},
+      {"http://tiles.example/", "", QString()},
+      {"http://tiles.example/", "Tiles \xC2\xA9 Example", QStringLiteral("Tiles \u00A9 Example")},
+  };
+  for (const auto& row : rows) {
+    map->SetMapAlternateURL(row.url);
+    map->SetMapAttribution(row.attribution);
+    const QImage image = RenderLoaded();
+    EXPECT_EQ(map->TileCredit(), row.credit) << row.url;
+    const QRect area = map->TileCreditRect();
+    EXPECT_EQ(area.isEmpty(), row.credit.isEmpty()) << row.url;
+    if (area.isEmpty()) continue;
+    EXPECT_TRUE(map->rect().contains(area)) << row.url;
+    // Dark text on its light band, near the right edge.
+    int dark = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x) dark += qGray(image.pixel(x, y)) < 100;
+    EXPECT_GT(dark, 20) << row.url;
+    EXPECT_GE(area.right(), 369 - 10) << row.url;
+  }
+  // A cursor where the credit sits sends the credit to the top corner.
+  const QRect bottom = map->TileCreditRect();
+  map->SetMapCenterType(mapCenter_Custom);
+  map->SetCursorPoint(true, map->LatitudeOfRow(bottom.center().y()), map->LongitudeOfColumn(bottom.center().x()));
+  Render();
+  EXPECT_EQ(map->TileCreditRect().top(), 4);
+}
+
 TEST_F(MapBoxTest, SameCursorPointDoesNotRepaint) {
   map->SetCursorPoint(true, map->CenterLatitude(), map->CenterLongitude());
   const int before = PaintsAfterEvents();

@@ -5,7 +5,9 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 #include <ctime>
+#include <fstream>
 #include <memory>
+#include <unistd.h>
 
 #include "TileFixtures.h"
 #include "TileServer.h"
@@ -69,10 +71,13 @@ TEST_F(ProviderTest, TileAskedTwiceMakesOneEntryAndOneDownload) {
 
 TEST_F(ProviderTest, MostUrgentTileIsFetchedFirstAndOneAtATime) {
   // While the first download runs, the others only join the list.
+  fetch.Hold(true);
   provider->GetTile(0, 0, 14, 5);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 1; }));
   provider->GetTile(1, 0, 14, 3);
   provider->GetTile(2, 0, 14, 0);
   provider->GetTile(3, 0, 14, 1);
+  fetch.Hold(false);
   ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 4; }));
   EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(0, 0), Url(2, 0), Url(3, 0), Url(1, 0)}));
 }
@@ -126,6 +131,39 @@ TEST_F(ProviderTest, FailedTileWaitsThreeMinutesWithWakeUpsEveryFewSeconds) {
   ASSERT_TRUE(Settle());
 }
 
+// A drag, zoom or re-centring asks for a new view: its tiles are fetched in
+// its own order, those it left are not fetched at all, and a failed tile
+// comes back with the priority its view gives it.
+TEST_F(ProviderTest, PendingTilesFollowTheView) {
+  fetch.Hold(true);
+  provider->BeginView();
+  provider->GetTile(1, 0, 14, 0);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 1; }));
+  provider->GetTile(2, 0, 14, 1);
+  provider->GetTile(3, 0, 14, 2);
+  provider->BeginView();
+  provider->GetTile(5, 0, 14, 1);
+  provider->GetTile(3, 0, 14, 0);
+  fetch.Hold(false);
+  ASSERT_TRUE(Settle());
+  EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(1, 0), Url(3, 0), Url(5, 0)}));
+
+  fetch.Fail(Url(6, 0));
+  provider->BeginView();
+  provider->GetTile(6, 0, 14, 2);
+  ASSERT_TRUE(Settle());
+  clock.AdvanceSeconds(181);
+  provider->BeginView();
+  provider->GetTile(7, 0, 14, 1);
+  provider->GetTile(6, 0, 14, 2);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 6; }));
+  ASSERT_TRUE(Settle());
+  const auto urls = fetch.Urls();
+  EXPECT_EQ(std::vector<std::string>(urls.end() - 2, urls.end()), (std::vector<std::string>{Url(7, 0), Url(6, 0)}));
+  // Tile 2 was never asked for again.
+  EXPECT_EQ(std::count(urls.begin(), urls.end(), Url(2, 0)), 0);
+}
+
 TEST_F(ProviderTest, AnyTileLoadedFollowsTheLoadedTiles) {
   EXPECT_FALSE(provider->AnyTileLoaded());
   provider->GetTile(0, 0, 14, 0);
@@ -175,7 +213,8 @@ TEST_F(ProviderOnServerTest, GoodMissingAndCorruptTiles) {
   ASSERT_NE(good, nullptr);
   // The tile-sim frame is dark grey; the inside is the tile's tint.
   EXPECT_EQ(good->pixel(0, 0), qRgb(60, 60, 60));
-  EXPECT_EQ(server.LastUserAgent(), "Qel MapBox v1.00");
+  EXPECT_EQ(server.LastUserAgent(), MapUserAgent());
+  EXPECT_EQ(MapUserAgent().rfind("Qel Orvane Monitor/1.", 0), 0u);
   EXPECT_EQ(Load(*provider, 5, 6), nullptr);
   EXPECT_EQ(Load(*provider, 6, 6), nullptr);
   EXPECT_EQ(server.Requests("/14/6/6.png"), 1);
@@ -226,6 +265,113 @@ TEST_F(ProviderOnServerTest, DamagedCacheFileIsDroppedNotShown) {
   EXPECT_EQ(Load(*provider, 3, 4), nullptr);
   EXPECT_FALSE(disk.Load(14, 3, 4).has_value());
   EXPECT_EQ(server.Requests("/14/3/4.png"), 1);
+}
+
+// Resident memory of this process in bytes.
+std::int64_t ResidentBytes() {
+  std::ifstream statm("/proc/self/statm");
+  std::int64_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * sysconf(_SC_PAGESIZE);
+}
+
+// Servers that never finish, or finish with something that is no tile: each
+// is a failed tile, ended within the download's bounds, without holding what
+// was sent.
+TEST(ProviderOnHostileServer, EndlessHugeTrickleAndWrongSizeAreFailedTiles) {
+  tilesim::ServerOptions options;
+  options.trickleMs = 300;
+  tilesim::TileServer server(options);
+  ASSERT_TRUE(server.Start());
+  TTileFetchLimits limits;
+  limits.deadlineMs = 2000;
+  TMapTileProviderOptions providerOptions;
+  providerOptions.fetch = WebTileFetch(limits);
+  providerOptions.noDiskCache = true;
+  TMapTileProvider provider(server.BaseUrl(), providerOptions);
+  int loaded = 0;
+  provider.OnTileLoaded = [&] { ++loaded; };
+  const char* faults[] = {"endless", "huge", "trickle", "wrongsize"};
+  int x = 0;
+  for (const char* fault : faults) {
+    server.SetFaults({*tilesim::ParseFaultRule(fault)});
+    const std::int64_t before = ResidentBytes();
+    QElapsedTimer timer;
+    timer.start();
+    const int done = loaded;
+    provider.GetTile(++x, 1, 14, 0);
+    ASSERT_TRUE(WaitWithEvents([&] { return loaded > done; })) << fault;
+    EXPECT_EQ(provider.GetTile(x, 1, 14, 0), nullptr) << fault;
+    EXPECT_LT(timer.elapsed(), limits.deadlineMs + 1500) << fault;
+    EXPECT_LT(ResidentBytes() - before, 16 * 1024 * 1024) << fault;
+  }
+  EXPECT_EQ(server.TotalRequests(), 4);
+}
+
+// What reaches the screen and the disk: a no-store tile is shown but not
+// kept, a far Expires is capped, a tile of another size is neither, and a
+// 403 picture never replaces the good (stale) tile on disk, which is shown
+// and tried again later.
+TEST_F(ProviderOnServerTest, OnlyRealTilesAreShownAndKept) {
+  TTileDiskCache disk(cacheFolder.path().toStdString());
+  const std::int64_t now = std::time(nullptr);
+  const struct {
+    const char* fault;
+    bool goodOnDisk;  // a stale good tile is there before
+    bool shown;
+    bool kept;
+  } rows[] = {
+      {"blocked", true, true, true},
+      {"nostore", false, true, false},
+      {"farexpires", false, true, true},
+      {"wrongsize", false, false, false},
+      {"blocked", false, false, false},
+  };
+  auto provider = Make(true);
+  int x = 0;
+  for (const auto& row : rows) {
+    ++x;
+    if (row.goodOnDisk) ASSERT_TRUE(disk.Store(14, x, 9, TilePngBytes(14, x, 9), now - 60));
+    server.SetFaults({*tilesim::ParseFaultRule(row.fault)});
+    const QImage* image = Load(*provider, x, 9);
+    EXPECT_EQ(image != nullptr, row.shown) << row.fault;
+    // Tile-sim's frame, never the "blocked" picture's stripes.
+    if (image) EXPECT_EQ(image->pixel(0, 0), qRgb(60, 60, 60)) << row.fault;
+    const std::optional<TCachedTile> kept = disk.Load(14, x, 9);
+    EXPECT_EQ(kept.has_value(), row.kept) << row.fault;
+    if (kept) EXPECT_LE(kept->freshUntil, now + 30 * 24 * 3600 + 60) << row.fault;
+    if (kept && row.goodOnDisk) EXPECT_EQ(kept->png, TilePngBytes(14, x, 9));
+    // The stale tile is shown, and tried again as a failed tile is.
+    if (x == 1) EXPECT_GT(provider->WakeUpDelayMs(), 0);
+  }
+  EXPECT_EQ(server.TotalRequests(), 5);
+}
+
+// The download worker lives as long as the provider, so a view over HTTPS
+// costs one connection and one handshake.
+TEST(ProviderOverHttps, AViewOfTilesUsesOneConnection) {
+  QTemporaryDir certificates;
+  tilesim::ServerOptions options;
+  options.tlsFolder = certificates.path().toStdString();
+  tilesim::TileServer server(options);
+  ASSERT_TRUE(server.Start()) << server.StartError();
+  ASSERT_EQ(server.BaseUrl().rfind("https://", 0), 0u);
+  setenv("ORVANE_CA_FILE", server.CertificatePath().c_str(), 1);
+  {
+    TMapTileProviderOptions providerOptions;
+    providerOptions.noDiskCache = true;
+    TMapTileProvider provider(server.BaseUrl(), providerOptions);
+    int loaded = 0;
+    provider.OnTileLoaded = [&] { ++loaded; };
+    for (int x = 0; x < 3; ++x)
+      for (int y = 0; y < 2; ++y) provider.GetTile(x, y, 14, x + y);
+    ASSERT_TRUE(WaitWithEvents([&] { return loaded == 6; }));
+    for (int x = 0; x < 3; ++x)
+      for (int y = 0; y < 2; ++y) EXPECT_NE(provider.GetTile(x, y, 14, 0), nullptr) << x << "," << y;
+  }
+  unsetenv("ORVANE_CA_FILE");
+  EXPECT_EQ(server.TotalRequests(), 6);
+  EXPECT_EQ(server.Connections(), 1);
 }
 
 }  // namespace

@@ -5,6 +5,8 @@
 
 #include <QImage>
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdio>
 #include <map>
 #include <mutex>
@@ -27,9 +29,10 @@ inline std::string TilePngBytes(int zoom = 14, int x = 1, int y = 2) {
 class ScriptedFetch {
  public:
   TTileFetch Function() {
-    return [this](const std::string& url, const std::string&, const std::atomic<bool>&) {
-      std::lock_guard lock(m_mutex);
+    return [this](const std::string& url, const std::string&, const std::atomic<bool>& cancelled) {
+      std::unique_lock lock(m_mutex);
       m_urls.push_back(url);
+      while (m_held && !cancelled) m_released.wait_for(lock, std::chrono::milliseconds(10));
       TTileFetchResult result;
       if (m_failing.count(url) || m_failAll) return result;
       result.received = true;
@@ -45,6 +48,14 @@ class ScriptedFetch {
     std::lock_guard lock(m_mutex);
     m_failing.insert(url);
   }
+  // While held, a fetch waits (its URL already counted) until let go.
+  void Hold(bool held) {
+    {
+      std::lock_guard lock(m_mutex);
+      m_held = held;
+    }
+    m_released.notify_all();
+  }
   void FailAll(bool fail) {
     std::lock_guard lock(m_mutex);
     m_failAll = fail;
@@ -59,6 +70,8 @@ class ScriptedFetch {
   std::vector<std::string> m_urls;
   std::set<std::string> m_failing;
   bool m_failAll = false;
+  bool m_held = false;
+  std::condition_variable m_released;
 };
 
 // Now() stands still until moved; the real clock comes back at the end.
