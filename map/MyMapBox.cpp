@@ -322,8 +322,23 @@ void TMapBox::Paint(QPainter& painter) {
 // tile: right-aligned just above the logo, or in the top right corner when
 // the cursor square would be under it there.
 void TMapBox::PaintCredit(QPainter& painter) {
+  if (!UpdateCreditImage()) return;
+  const int logoHeight = m_logo.isNull() ? 0 : m_logo.height() + 4;
+  QRect area(QPoint(width() - m_creditImage.width() - 4, height() - logoHeight - m_creditImage.height() - 4),
+             m_creditImage.size());
+  if (!m_points.empty()) {
+    double latitude, longitude;
+    GetPoint(0, latitude, longitude);
+    const QRect cursor(ColumnOfLongitude(longitude) - 4, RowOfLatitude(latitude) - 4, 9, 9);
+    if (IsValidPosition(latitude, longitude) && area.intersects(cursor)) area.moveTop(4);
+  }
+  painter.drawImage(area.topLeft(), m_creditImage);
+  m_creditRect = area;
+}
+
+bool TMapBox::UpdateCreditImage() {
   const QString text = TileCredit();
-  if (text.isEmpty()) return;
+  if (text.isEmpty()) return false;
   if (text != m_creditText || m_creditImage.isNull()) {
     m_creditText = text;
     QFont font = this->font();
@@ -337,17 +352,7 @@ void TMapBox::PaintCredit(QPainter& painter) {
     credit.setPen(Qt::black);
     credit.drawText(2, metrics.ascent(), text);
   }
-  const int logoHeight = m_logo.isNull() ? 0 : m_logo.height() + 4;
-  QRect area(QPoint(width() - m_creditImage.width() - 4, height() - logoHeight - m_creditImage.height() - 4),
-             m_creditImage.size());
-  if (!m_points.empty()) {
-    double latitude, longitude;
-    GetPoint(0, latitude, longitude);
-    const QRect cursor(ColumnOfLongitude(longitude) - 4, RowOfLatitude(latitude) - 4, 9, 9);
-    if (IsValidPosition(latitude, longitude) && area.intersects(cursor)) area.moveTop(4);
-  }
-  painter.drawImage(area.topLeft(), m_creditImage);
-  m_creditRect = area;
+  return true;
 }
 
 void TMapBox::PaintPoints(QPainter& painter) {
@@ -488,11 +493,15 @@ QImage TMapBox::PaintAround(double latitude, double longitude, QSize size) {
       const QString text = ToQString(LocationText(m_locationStyle, latitude, longitude));
       const QFontMetrics metrics(painter.font());
       if (!text.isEmpty()) {
-      const QRect box(2, picture.height() - metrics.height() - 6, metrics.horizontalAdvance(text) + 4, metrics.height() + 4);
-      painter.fillRect(box, QColor(255, 255, 255, 200));
-      painter.setPen(Qt::black);
-      painter.drawText(box.left() + 2, box.top() + 2 + metrics.ascent(), text);
+        const QRect box(2, picture.height() - metrics.height() - 6, metrics.horizontalAdvance(text) + 4,
+                        metrics.height() + 4);
+        painter.fillRect(box, QColor(255, 255, 255, 200));
+        painter.setPen(Qt::black);
+        painter.drawText(box.left() + 2, box.top() + 2 + metrics.ascent(), text);
       }
+      // A picture of the tiles carries their credit as the map does.
+      if (UpdateCreditImage())
+        painter.drawImage(QPoint(picture.width() - m_creditImage.width() - 2, 2), m_creditImage);
     }
   }
   if (m_showBorder) DrawOutline(painter, picture.rect(), Qt::black);

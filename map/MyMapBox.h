@@ -156,6 +156,8 @@ class TMapBox : public QWidget {
   void DrawCenteredText(QPainter& painter, const QString& text);
   const QImage& LocationImage(const QString& text, const QFont& font);
   void PaintCredit(QPainter& painter);
+  // Renders TileCredit() into m_creditImage when it changed; false when there is none.
+  bool UpdateCreditImage();
 
   TMapLocationStyle m_locationStyle = mapLoc_None;
   TColor m_cursorColor = clWhite;
