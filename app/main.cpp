@@ -2,7 +2,10 @@
 #include "CommandLine.h"
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
+#include "cloud/MyInternet.h"
 #include "support/VersionRecord.h"
+
+#include <cstdio>
 
 // The version that FileVersionText reads back from this executable.
 ORVANE_EMBED_VERSION_RECORD(PROJECT_VERSION_MAJOR, PROJECT_VERSION_MINOR, PROJECT_VERSION_PATCH,
@@ -12,6 +15,9 @@ int main(int argc, char** argv) {
   // Read before the application object, so --help and --version need no display.
   TCommandLine options;
   if (const auto status = RunCommandLine(argc, argv, options)) return *status;
+  // Trust settings that cannot work are told once, here, rather than by every request
+  // failing on a certificate without saying why.
+  for (const std::string& problem : WebTrustProblems()) std::fprintf(stderr, "orvane-monitor: %s\n", problem.c_str());
   TOrvaneApplication application(argc, argv);
   TFOvMonitor window;
   window.show();

@@ -28,6 +28,7 @@ struct Options {
     std::string publishedVersion;      // body of files/OrvaneMonitor.ver
     std::string fault;                 // fault for every API request from the start
     bool verbose = false;
+    bool expiredCertificate = false;   // serve a certificate that ended yesterday
 };
 
 enum class ParseResult { Run, Help, Error };
