@@ -5,9 +5,12 @@
 // The settings are the lasting store (one encrypted value per account, see
 // cloud/OvAccounts.h); the in-memory table mirrors them for the list and the
 // load query. A stored key is never put back into a control.
+#include <QAction>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPainter>
+#include <QPainterPath>
 
 #include "FOvMonitor.h"
 #include "cloud/CloudWorker.h"
@@ -54,10 +57,44 @@ std::string Trimmed(const std::string& text) {
 
 std::string TrimmedText(const QLineEdit* edit) { return Trimmed(FromQString(edit->text())); }
 
+// An eye, struck through while the text is hidden: drawn here, since icon
+// themes differ between desktops and may have none.
+QIcon EyeIcon(bool struck) {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::transparent);
+  QPainter painter(&pixmap);
+  painter.setRenderHint(QPainter::Antialiasing);
+  painter.setPen(QPen(QColor(60, 60, 60), 1.4));
+  QPainterPath lid;
+  lid.moveTo(1.5, 8);
+  lid.quadTo(8, 1, 14.5, 8);
+  lid.quadTo(8, 15, 1.5, 8);
+  painter.drawPath(lid);
+  painter.setBrush(QColor(60, 60, 60));
+  painter.drawEllipse(QPointF(8, 8), 2.2, 2.2);
+  if (struck) painter.drawLine(QPointF(2.5, 13.5), QPointF(13.5, 2.5));
+  return QIcon(pixmap);
+}
+
+// The key field hides what is typed; the eye at its end shows it while ticked.
+void AddKeyRevealer(QLineEdit* keyEdit) {
+  keyEdit->setEchoMode(QLineEdit::Password);
+  QAction* reveal = keyEdit->addAction(EyeIcon(true), QLineEdit::TrailingPosition);
+  reveal->setObjectName(QStringLiteral("aCloudAdd_ShowKey"));
+  reveal->setCheckable(true);
+  reveal->setToolTip(QStringLiteral("Show the key"));
+  QObject::connect(reveal, &QAction::toggled, keyEdit, [keyEdit, reveal](bool shown) {
+    keyEdit->setEchoMode(shown ? QLineEdit::Normal : QLineEdit::Password);
+    reveal->setIcon(EyeIcon(!shown));
+    reveal->setToolTip(shown ? QStringLiteral("Hide the key") : QStringLiteral("Show the key"));
+  });
+}
+
 }  // namespace
 
 void TFOvMonitor::StartUpCloudAccounts() {
   if (!m_cloudDialogs.showError) m_cloudDialogs = DefaultCloudDialogs(this);
+  AddKeyRevealer(ui->eCloudAdd_Key);
   MigrateLegacyAccount();
   RebuildAccountsTable();
   const std::string lastAccount = Settings->ReadString({}, kAccountIdValue, {});
@@ -67,7 +104,7 @@ void TFOvMonitor::StartUpCloudAccounts() {
 }
 
 void TFOvMonitor::MigrateLegacyAccount() {
-  TakeLegacyAccount(*Settings, [this](TOvAccount legacy) { SaveAccount(std::move(legacy)); });
+  TakeLegacyAccount(*Settings, [this](TOvAccount legacy) { return SaveAccount(std::move(legacy)); });
 }
 
 void TFOvMonitor::RebuildAccountsTable() {
@@ -85,9 +122,11 @@ void TFOvMonitor::RebuildAccountsTable() {
   }
 }
 
-void TFOvMonitor::SaveAccount(TOvAccount account) {
+bool TFOvMonitor::SaveAccount(TOvAccount account) {
   if (account.title.empty()) account.title = account.accountId;
-  WriteStoredAccount(*Settings, account);
+  // Listed only when stored: an account that is gone at the next start must
+  // not look saved now (the failed write is in the status line).
+  if (!WriteStoredAccount(*Settings, account)) return false;
   TSQLiteQuery replace(*Database);
   replace.SQL = {"REPLACE INTO `accounts` (`accountId`,`title`,`server`,`key`)", "VALUES (?,?,?,?)"};
   replace.Prepare();
@@ -97,17 +136,28 @@ void TFOvMonitor::SaveAccount(TOvAccount account) {
   replace.BindParam(4, Variant(account.key));
   replace.ExecSQL();
   FillAccountList();
+  return true;
 }
 
 void TFOvMonitor::RemoveAccount(const std::string& accountId) {
   const std::string id = Trimmed(accountId);
-  DeleteStoredAccount(*Settings, id);
+  if (!DeleteStoredAccount(*Settings, id)) return;
   TSQLiteQuery remove(*Database);
   remove.SQL = {"DELETE FROM `accounts` WHERE `accountId` = ?"};
   remove.Prepare();
   remove.BindParam(1, Variant(id));
   remove.ExecSQL();
   FillAccountList();
+}
+
+std::string TFOvMonitor::ListedAccountId(const std::string& accountId) {
+  // NOCASE folds ASCII letters only, as the settings' value names do.
+  TSQLiteQuery query(*Database);
+  query.SQL = {"SELECT `accountId`", "FROM `accounts`", "WHERE `accountId` = ? COLLATE NOCASE", "ORDER BY `accountId` = ? DESC"};
+  query.Prepare();
+  query.BindParam(1, Variant(accountId));
+  query.BindParam(2, Variant(accountId));
+  return query.Open() ? query.FieldValue("accountId").ToString() : std::string();
 }
 
 void TFOvMonitor::FillAccountList() {
@@ -168,7 +218,8 @@ void TFOvMonitor::bCloud_AddAccountClick() {
   TOvAccount account;
   account.accountId = TrimmedText(ui->eCloudAdd_Account);
   account.title = TrimmedText(ui->eCloudAdd_Title);
-  account.key = Base64Decode(TrimmedText(ui->eCloudAdd_Key));
+  const std::string keyText = TrimmedText(ui->eCloudAdd_Key);
+  account.key = Base64Decode(keyText);
   account.server = FromQString(ui->cCloudAdd_Server->currentText());
 
   if (account.accountId.empty()) {
@@ -176,6 +227,19 @@ void TFOvMonitor::bCloud_AddAccountClick() {
     m_cloudDialogs.showError("Orvane account id is needed");
     return;
   }
+  // Taken as no key, a mistyped key would keep the old one of an update
+  // without a word.
+  if (!keyText.empty() && account.key.empty()) {
+    ui->eCloudAdd_Key->setFocus();
+    m_cloudDialogs.showError("The account key is not valid Base64");
+    return;
+  }
+  // The settings name accounts without regard to letter case: an ID that
+  // differs from a listed one only in case is that account, under its
+  // stored spelling.
+  const std::string listed = ListedAccountId(account.accountId);
+  const bool caseDiffers = !listed.empty() && listed != account.accountId;
+  if (caseDiffers) account.accountId = listed;
   if (account.accountId == m_account.accountId) {
     // Updating the selected account: an empty key field keeps its key.
     if (account.key.empty()) account.key = m_account.key;
@@ -185,9 +249,13 @@ void TFOvMonitor::bCloud_AddAccountClick() {
     return;
   }
   const std::string id = account.accountId;
-  SaveAccount(std::move(account));
+  if (!SaveAccount(std::move(account))) return;
   ui->eCloud_AccountID->SelectKey(id);
   eCloud_AccountIDChange();
+  if (caseDiffers) {
+    ui->vStatus->SetCaption(" Account " + id + " updated (account IDs ignore letter case)");
+    ui->vStatus->TriggerColor(clLime);
+  }
 }
 
 void TFOvMonitor::bCloud_RemoveAccountClick() {

@@ -194,6 +194,7 @@ void TFOvMonitor::FormCreate() {
   setWindowTitle(windowTitle() + " v" + QString::fromStdString(AppVersion));
   // 3. The settings store; the port map in it decides what the selector lists.
   Settings = std::make_unique<TRegIniExtended>(kSettingsKey);
+  WatchSettings();
   LoadPortMap();
   SetupMap();
   // Only ports that exist are listed, those in use drawn grey.
@@ -219,6 +220,7 @@ void TFOvMonitor::FormCreate() {
   ClearQueue();
   // 12.
   ResetGatewayState();
+  ReportSettingsAtStart();
 }
 
 void TFOvMonitor::CreateSchema() {

@@ -79,6 +79,13 @@ class TFOvMonitor : public QWidget {
   };
   void SetCloudDialogs(TCloudDialogs dialogs) { m_cloudDialogs = std::move(dialogs); }
 
+  // Shows the one message about a settings file that cannot be read or written,
+  // queued at start-up to appear once the window is up (a warning box by
+  // default). Replaceable so that tests see the text without a modal dialog.
+  void SetSettingsProblemHandler(std::function<void(const std::string& text)> handler) {
+    m_showSettingsProblem = std::move(handler);
+  }
+
   // --- gateway link (GatewayLink.cpp) ---
   // The line is the command, or command + " " + argument when the argument is
   // not empty; sends at once when the send timer is idle.
@@ -123,7 +130,8 @@ class TFOvMonitor : public QWidget {
   // Loads the account with its server's host and makes a new cloud client for
   // it; false (no account, no client) when it is absent or its server unknown.
   bool LoadAccount(const std::string& accountId);
-  void SaveAccount(TOvAccount account);
+  // False, with nothing listed or changed, when the settings write failed.
+  bool SaveAccount(TOvAccount account);
   void RemoveAccount(const std::string& accountId);
   void MigrateLegacyAccount();
   void RebuildAccountsTable();
@@ -229,6 +237,12 @@ class TFOvMonitor : public QWidget {
   void FormCreate();
   void FormClose();
   void LoadPortMap();
+  // The settings file's troubles (SettingsProblems.cpp): a read error and the
+  // writes that fail during start-up are said once, when start-up ends; later
+  // failed writes go to the status line and, once per cause, to stderr.
+  void WatchSettings();
+  void SettingsWriteFailed(const std::string& message);
+  void ReportSettingsAtStart();
   // The map's fixed appearance and its tile server from the settings.
   void SetupMap();
   // Opens the in-memory database and creates its tables; the cloud API hosts
@@ -272,6 +286,10 @@ class TFOvMonitor : public QWidget {
   bool m_skippingLongLine = false;
   std::string AppVersion;
   QuestionHandler m_askYesNo;
+  std::function<void(const std::string& text)> m_showSettingsProblem;
+  std::string m_settingsStartProblem;
+  std::string m_lastSettingsWriteError;
+  bool m_startingUp = false;
 
   // The cloud side: the selected account (empty when none) and its client.
   using TCloudCall = std::function<std::string(TOrvaneAPI& client)>;
@@ -289,6 +307,9 @@ class TFOvMonitor : public QWidget {
   // "Read" and the lamp's double click: an action whose answer is not used.
   void SendGatewayAction(const std::string& gatewayId, const std::string& action);
   void FillServerList(QComboBox* list, bool emptyFirst);
+  // The listed account whose ID equals this one but for ASCII letter case
+  // (the exact one first); "" when there is none.
+  std::string ListedAccountId(const std::string& accountId);
   void StartUpCloudAccounts();
   TOvAccount m_account;
   std::shared_ptr<TOrvaneAPI> m_cloudClient;

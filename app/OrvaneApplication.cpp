@@ -3,6 +3,8 @@
 #include <QIcon>
 #include <QMessageBox>
 #include <QThread>
+#include <cstdio>
+#include <new>
 
 #include "cloud/MyInternet.h"
 #include "serial/AfSafeSync.h"
@@ -37,15 +39,40 @@ TOrvaneApplication::~TOrvaneApplication() {
   AfSafeSync::SetExceptionHandler(nullptr);
 }
 
-void TOrvaneApplication::ReportException(std::exception_ptr error) {
+void TOrvaneApplication::ReportException(std::exception_ptr error) noexcept {
   if (!error) return;
+  // The texts of the short cases fit a string's own buffer: nothing is
+  // allocated for them when memory is what ran out.
+  std::string message;
+  bool outOfMemory = false;
   try {
     std::rethrow_exception(std::move(error));
+  } catch (const std::bad_alloc&) {
+    outOfMemory = true;
   } catch (const std::exception& e) {
-    m_reportError(e.what());
+    try {
+      message = e.what();
+    } catch (...) {
+      outOfMemory = true;
+    }
   } catch (...) {
-    m_reportError("Unknown error");
+    message = "Unknown error";
   }
+  if (outOfMemory) {
+    std::fputs("orvane-monitor: out of memory; the action was abandoned and the window goes on\n", stderr);
+  } else {
+    std::fprintf(stderr, "orvane-monitor: %s\n", message.c_str());
+  }
+  // One message box at a time: a timer that keeps failing would otherwise
+  // stack them up, each in its own nested event loop.
+  if (m_reporting) return;
+  m_reporting = true;
+  try {
+    m_reportError(outOfMemory ? std::string("Out of memory") : message);
+  } catch (...) {
+    std::fputs("orvane-monitor: the error message could not be shown\n", stderr);
+  }
+  m_reporting = false;
 }
 
 bool TOrvaneApplication::notify(QObject* receiver, QEvent* event) {

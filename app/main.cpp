@@ -1,5 +1,6 @@
 // Program entry: the command line, the application, its one window, the message loop.
 #include "CommandLine.h"
+#include "DisplayCheck.h"
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
 #include "cloud/MyInternet.h"
@@ -15,6 +16,10 @@ int main(int argc, char** argv) {
   // Read before the application object, so --help and --version need no display.
   TCommandLine options;
   if (const auto status = RunCommandLine(argc, argv, options)) return *status;
+  if (const auto message = NoDisplayMessage({argv, argv + argc}, ProcessEnvironment())) {
+    std::fputs(message->c_str(), stderr);
+    return 1;
+  }
   // Trust settings that cannot work are told once, here, rather than by every request
   // failing on a certificate without saying why.
   for (const std::string& problem : WebTrustProblems()) std::fprintf(stderr, "orvane-monitor: %s\n", problem.c_str());

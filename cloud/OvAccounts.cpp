@@ -3,6 +3,7 @@
 #include <openssl/crypto.h>
 
 #include "cloud/MyCrypt.h"
+#include "support/MyFunctions.h"
 #include "support/MyProtoBuf.h"
 #include "support/MyRegIniExtended.h"
 
@@ -78,16 +79,47 @@ std::string DecryptLegacyAccountKey(const std::string& base64Text) {
 
 std::string EncryptLegacyAccountKey(const std::string& rawKey) { return Base64Encode(Encrypt(rawKey), true); }
 
-void WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account) {
+namespace {
+
+// The names of the stored values whose record is an account with this ID;
+// values that do not decode are nobody's and never listed.
+std::vector<std::string> ValuesOfAccount(const TRegIniExtended& settings, const std::string& accountId,
+                                         bool ignoreCase) {
+  std::vector<std::string> names;
+  const std::string wanted = ignoreCase ? UpperText(accountId) : accountId;
+  for (const std::string& name : settings.ReadSection(kAccountsSection)) {
+    TOvAccount account;
+    if (DeserializeAccount(settings.ReadBinaryString(kAccountsSection, name, {}), account) &&
+        (ignoreCase ? UpperText(account.accountId) : account.accountId) == wanted)
+      names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace
+
+bool WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account) {
   // An empty value (the system gave no random bytes) would replace a good
   // stored account with one that never reads back: refuse like a failed write.
   const std::string stored = SerializeAccount(account);
   if (stored.empty()) throw ESettingsWriteError("The account " + account.accountId + " could not be encrypted");
-  settings.WriteBinaryString(kAccountsSection, account.accountId, stored);
+  if (!settings.WriteBinaryString(kAccountsSection, account.accountId, stored)) return false;
+  // Value names ignore letter case, so the write replaced any value named like
+  // the ID; a record of the same account under another name (a hand edit)
+  // would come back at the next start beside this one.
+  bool written = true;
+  for (const std::string& name : ValuesOfAccount(settings, account.accountId, true))
+    if (UpperText(name) != UpperText(account.accountId)) written &= settings.DeleteKey(kAccountsSection, name);
+  return written;
 }
 
-void DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId) {
-  settings.DeleteKey(kAccountsSection, accountId);
+bool DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId) {
+  // By the record's ID, not the value's name: the name ignores letter case and
+  // may differ from the ID, and a value that does not decode is left alone.
+  bool deleted = true;
+  for (const std::string& name : ValuesOfAccount(settings, accountId, false))
+    deleted &= settings.DeleteKey(kAccountsSection, name);
+  return deleted;
 }
 
 std::vector<TOvAccount> ReadStoredAccounts(const TRegIniExtended& settings) {
@@ -100,18 +132,20 @@ std::vector<TOvAccount> ReadStoredAccounts(const TRegIniExtended& settings) {
   return accounts;
 }
 
-void TakeLegacyAccount(TRegIniExtended& settings, const std::function<void(TOvAccount)>& save) {
+void TakeLegacyAccount(TRegIniExtended& settings, const std::function<bool(TOvAccount)>& save) {
   const std::string keyText = settings.ReadString({}, kLegacyAccountKeyValue, {});
-  const std::string accountId = settings.ReadString({}, kAccountIdValue, {});
-  // Without an ID there is nothing to name the account by; a key that does not
-  // decrypt is still taken over (empty), so the user sees the account and can
-  // give it its key again.
-  if (!keyText.empty() && !accountId.empty()) {
-    TOvAccount account;
-    account.accountId = accountId;
-    account.key = DecryptLegacyAccountKey(keyText);
-    account.server = kLegacyAccountServer;
-    save(std::move(account));
+  if (keyText.empty()) {
+    settings.DeleteKey({}, kLegacyAccountKeyValue);
+    return;
   }
-  settings.DeleteKey({}, kLegacyAccountKeyValue);
+  // A key that does not decrypt, or has no ID to name its account by, is the
+  // only copy there is: it stays for a later version or the user to recover.
+  const std::string accountId = settings.ReadString({}, kAccountIdValue, {});
+  const std::string key = DecryptLegacyAccountKey(keyText);
+  if (accountId.empty() || key.empty()) return;
+  TOvAccount account;
+  account.accountId = accountId;
+  account.key = key;
+  account.server = kLegacyAccountServer;
+  if (save(std::move(account))) settings.DeleteKey({}, kLegacyAccountKeyValue);
 }

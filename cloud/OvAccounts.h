@@ -59,19 +59,21 @@ std::string EncryptLegacyAccountKey(const std::string& rawKey);
 
 // --- the accounts in the settings hive ---
 
-// Writes the account's stored value as "Accounts"/accountId. Raises
-// ESettingsWriteError when the write fails or the value cannot be made; the
-// value stored before is then left as it was.
-void WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account);
-// Deletes "Accounts"/accountId; nothing happens when it is absent.
-void DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId);
+// Writes the account's stored value as "Accounts"/accountId, and removes any
+// other value holding a record of the same ID in another letter case. Raises
+// ESettingsWriteError when the value cannot be made, and when a write fails
+// without a write error handler on the store (false with one); the value
+// stored before is then left as it was.
+bool WriteStoredAccount(TRegIniExtended& settings, const TOvAccount& account);
+// Deletes every value whose record is the account accountId (exact ID, whatever
+// the value's name); values that do not decode stay. True when nothing failed.
+bool DeleteStoredAccount(TRegIniExtended& settings, const std::string& accountId);
 // Every stored value that decodes, in the hive's order; values that do not
 // decode are skipped and stay where they are. The ID comes from the record,
 // not from the value name.
 std::vector<TOvAccount> ReadStoredAccounts(const TRegIniExtended& settings);
-// Takes the older single-account values: the account "Account ID" (empty
-// title, server kLegacyAccountServer, the decrypted key, empty when it does
-// not decrypt) when both "Account ID" and "Account Key" are set, handed to
-// `save`; then deletes "Account Key" in every case. The older value goes only
-// after the account is saved, so a save that throws leaves it for next time.
-void TakeLegacyAccount(TRegIniExtended& settings, const std::function<void(TOvAccount)>& save);
+// Takes the older single-account values: when "Account Key" decrypts and
+// "Account ID" is set, the account (empty title, server kLegacyAccountServer)
+// is handed to `save`, and "Account Key" is deleted once save gives true. A key
+// that does not decrypt, or has no ID, is left where it is; an empty one goes.
+void TakeLegacyAccount(TRegIniExtended& settings, const std::function<bool(TOvAccount)>& save);

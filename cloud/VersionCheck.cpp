@@ -1,6 +1,7 @@
 #include "VersionCheck.h"
 
 #include <cmath>
+#include <cstdint>
 
 #include "support/Clock.h"
 #include "support/MyRegIniExtended.h"
@@ -39,7 +40,11 @@ TVersionState RefreshVersionState(TRegIniExtended& settings, const std::string& 
 int TodayNumber() { return static_cast<int>(std::floor(Now())); }
 
 bool ClaimVersionCheck(TRegIniExtended& settings, int today, bool force) {
-  if (!force && today - settings.ReadInteger({}, kVersionCheckValue, 0) <= kDaysBetweenChecks) return false;
+  // A day after today (the clock was wrong when it was stored, or was set back
+  // since) would otherwise stop the checks until that day comes round.
+  const int lastCheck = settings.ReadInteger({}, kVersionCheckValue, 0);
+  const bool due = lastCheck > today || static_cast<std::int64_t>(today) - lastCheck > kDaysBetweenChecks;
+  if (!force && !due) return false;
   settings.WriteInteger({}, kVersionCheckValue, today);
   return true;
 }

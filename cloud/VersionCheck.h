@@ -50,8 +50,8 @@ TVersionState RefreshVersionState(TRegIniExtended& settings, const std::string& 
 // Today as a whole local day number, from the replaceable clock.
 int TodayNumber();
 
-// Due when forced or more than 6 days after the last check (never checked
-// counts as day 0). When due, "Version check" := today, so a failed check
+// Due when forced, more than 6 days after the last check (never checked
+// counts as day 0), or when the stored day lies after today. When due, "Version check" := today, so a failed check
 // waits a week too; true tells the caller to send the request.
 bool ClaimVersionCheck(TRegIniExtended& settings, int today, bool force);
 

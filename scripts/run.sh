@@ -16,8 +16,10 @@
 #
 # Environment: ORVANE_BUILD_DIR (default build/), ORVANE_SKIP_SETUP=1 to reuse a build,
 # ORVANE_HEADLESS=1 as above, ORVANE_TRACE=FILE to trace the gateway dialogue and the cloud
-# requests to FILE. The simulators' own messages are in the temporary folder's sim.err,
-# cloud.err and tiles.err.
+# requests to FILE, ORVANE_SCREENSHOTS=DIR to have the project's screenshot program
+# (window_screenshots, with a GNSS fix) photograph every tab of the live window into DIR
+# instead of showing it (scripts/screenshots.sh). The simulators' own messages are in the
+# temporary folder's sim.err, cloud.err and tiles.err.
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
@@ -155,6 +157,12 @@ if [ -z "${XDG_RUNTIME_DIR:-}" ]; then
 fi
 monitor_args=(--port COM1 --open)
 [ -n "${ORVANE_TRACE:-}" ] && monitor_args+=(--trace "$ORVANE_TRACE")
+if [ -n "${ORVANE_SCREENSHOTS:-}" ]; then
+  # The same window on the same settings; it opens the first listed port, COM 1.
+  monitor="$build_dir/tests/app/window_screenshots"
+  [ -x "$monitor" ] || { echo "run: $monitor was not built" >&2; exit 1; }
+  monitor_args=("$ORVANE_SCREENSHOTS" open gnss)
+fi
 
 echo "run: simulated gateway on COM 1 ($link -> $(head -n 1 "$work/sim.out")); the window opens COM 1 by itself"
 echo "run: map tiles from $tile_url; simulated cloud on https://$cloud_host, account $demo_account selected on the \"Orvane cloud\" tab"

@@ -15,7 +15,7 @@ packages=(
   libpng-dev zlib1g-dev
   libcpp-httplib-dev
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth openssl
+  xvfb xauth x11-utils openssl
   desktop-file-utils appstream file
 )
 

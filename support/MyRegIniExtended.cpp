@@ -55,9 +55,9 @@ std::string TRegIniExtended::ReadString(const std::string &section, const std::s
   return value && IsText(*value) ? TextOf(*value) : defaultValue;
 }
 
-void TRegIniExtended::WriteString(const std::string &section, const std::string &name,
+bool TRegIniExtended::WriteString(const std::string &section, const std::string &name,
                                   const std::string &text) {
-  WriteValue(section, THiveValue{name, rdString, text + '\0'});
+  return WriteValue(section, THiveValue{name, rdString, text + '\0'});
 }
 
 std::int32_t TRegIniExtended::ReadInteger(const std::string &section, const std::string &name,
@@ -75,9 +75,9 @@ std::int32_t TRegIniExtended::ReadInteger(const std::string &section, const std:
   return defaultValue;
 }
 
-void TRegIniExtended::WriteInteger(const std::string &section, const std::string &name,
+bool TRegIniExtended::WriteInteger(const std::string &section, const std::string &name,
                                    std::int32_t value) {
-  WriteString(section, name, std::to_string(value));
+  return WriteString(section, name, std::to_string(value));
 }
 
 void TRegIniExtended::ReadSection(const std::string &section,
@@ -102,10 +102,10 @@ std::vector<std::pair<std::string, std::string>> TRegIniExtended::ReadSectionVal
   return values;
 }
 
-void TRegIniExtended::DeleteKey(const std::string &section, const std::string &name) {
-  if (!FindValue(section, name)) return;
+bool TRegIniExtended::DeleteKey(const std::string &section, const std::string &name) {
+  if (!FindValue(section, name)) return true;
   const std::string path = SectionPath(section);
-  m_hive.Update([&](THiveData &data) {
+  return Update([&](THiveData &data) {
     // The value may already be gone in the file another copy wrote meanwhile.
     if (data.FindKey(path)) data.CreateKey(path).RemoveValue(name);
   });
@@ -121,9 +121,9 @@ std::string TRegIniExtended::ReadBinaryString(const std::string &section,
   return defaultValue;
 }
 
-void TRegIniExtended::WriteBinaryString(const std::string &section, const std::string &name,
+bool TRegIniExtended::WriteBinaryString(const std::string &section, const std::string &name,
                                         const std::string &bytes) {
-  WriteValue(section, THiveValue{name, rdBinary, bytes});
+  return WriteValue(section, THiveValue{name, rdBinary, bytes});
 }
 
 bool TRegIniExtended::SectionExists(const std::string &section) const {
@@ -142,7 +142,26 @@ bool TRegIniExtended::ReadValue(const std::string &section, const std::string &n
   return true;
 }
 
-void TRegIniExtended::WriteValue(const std::string &section, const THiveValue &value) {
+bool TRegIniExtended::WriteValue(const std::string &section, const THiveValue &value) {
   const std::string path = SectionPath(section);
-  m_hive.Update([&](THiveData &data) { data.CreateKey(path).SetValue(value); });
+  return Update([&](THiveData &data) { data.CreateKey(path).SetValue(value); });
+}
+
+bool TRegIniExtended::Update(const std::function<void(THiveData &)> &change) {
+  if (!m_onWriteError) {
+    m_hive.Update(change);
+    return true;
+  }
+  try {
+    m_hive.Update(change);
+    return true;
+  } catch (const ESettingsWriteError &error) {
+    m_onWriteError(error);
+    return false;
+  }
+}
+
+std::string TRegIniExtended::ReadError() const {
+  m_hive.Load();
+  return m_hive.LastReadError();
 }

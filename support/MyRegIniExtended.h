@@ -5,12 +5,14 @@
 //
 // Reading never creates anything: a missing section or value gives the default.
 // Every write goes to the hive file at once (locked, re-read, replaced atomically; see
-// SettingsHive.h) and throws ESettingsWriteError, naming the file and the reason, when
-// it fails. Thread: GUI thread only (one object per thread).
+// SettingsHive.h). A write that fails throws ESettingsWriteError, naming the file and
+// the reason, unless a write error handler is set: it is then handed the error and the
+// write gives false. Thread: GUI thread only (one object per thread).
 
 #include "support/SettingsHive.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -27,18 +29,29 @@ public:
   const std::string &Key() const { return m_key; }
   const std::string &FileName() const { return m_hive.FileName(); }
 
+  // Why the file could not be read whole as it is now (it exists but cannot be
+  // opened, or has lines that do not read); empty when it reads or is missing.
+  std::string ReadError() const;
+
+  // Takes over failed writes and deletes: called with the error instead of throwing
+  // it. An empty handler brings the throwing back.
+  using WriteErrorHandler = std::function<void(const ESettingsWriteError &error)>;
+  void SetWriteErrorHandler(WriteErrorHandler handler) { m_onWriteError = std::move(handler); }
+
   // A string or expandable string value without its terminating zero; the default for
   // a missing value or another type.
   std::string ReadString(const std::string &section, const std::string &name,
                          const std::string &defaultValue) const;
-  void WriteString(const std::string &section, const std::string &name, const std::string &text);
+  // Each write and delete gives true when the file holds the change (see the top for
+  // false).
+  bool WriteString(const std::string &section, const std::string &name, const std::string &text);
 
   // A string value holding a decimal integer (optional sign, 32-bit range), or a 32-bit
   // integer value; the default otherwise.
   std::int32_t ReadInteger(const std::string &section, const std::string &name,
                            std::int32_t defaultValue) const;
   // Stored as the decimal text in a string value.
-  void WriteInteger(const std::string &section, const std::string &name, std::int32_t value);
+  bool WriteInteger(const std::string &section, const std::string &name, std::int32_t value);
 
   // The names of the section's values in stored order; empty for a missing section.
   void ReadSection(const std::string &section, std::vector<std::string> &names) const;
@@ -49,7 +62,7 @@ public:
       const std::string &section) const;
 
   // Deletes the named value (not a sub-key); nothing happens when it does not exist.
-  void DeleteKey(const std::string &section, const std::string &name);
+  bool DeleteKey(const std::string &section, const std::string &name);
 
   // The value's bytes whole: for string and expandable string values that includes the
   // terminating zero, binary values as stored. The default for a missing section or value
@@ -57,19 +70,21 @@ public:
   std::string ReadBinaryString(const std::string &section, const std::string &name,
                                const std::string &defaultValue) const;
   // A binary value of exactly these bytes.
-  void WriteBinaryString(const std::string &section, const std::string &name,
+  bool WriteBinaryString(const std::string &section, const std::string &name,
                          const std::string &bytes);
 
   bool SectionExists(const std::string &section) const;
   bool ValueExists(const std::string &section, const std::string &name) const;
   // Raw typed access; ReadValue gives false for a missing section or value.
   bool ReadValue(const std::string &section, const std::string &name, THiveValue &value) const;
-  void WriteValue(const std::string &section, const THiveValue &value);
+  bool WriteValue(const std::string &section, const THiveValue &value);
 
 private:
   std::string SectionPath(const std::string &section) const;
   const THiveValue *FindValue(const std::string &section, const std::string &name) const;
+  bool Update(const std::function<void(THiveData &)> &change);
 
   std::string m_key;
   TSettingsHive m_hive;
+  WriteErrorHandler m_onWriteError;
 };

@@ -365,12 +365,17 @@ std::string THiveData::Serialize() const {
   return out;
 }
 
-bool THiveData::Parse(const std::string &text, THiveData &out, std::string &error) {
+bool THiveData::Parse(const std::string &text, THiveData &out, std::string &error,
+                      TBadLines badLines) {
   THiveData data;
   THiveKey *current = nullptr;
+  // After a key line that does not read, its values have nowhere to go.
+  bool inBadKey = false;
   bool headerSeen = false;
   std::size_t lineNumber = 0;
   std::size_t start = 0;
+  std::size_t badLineCount = 0;
+  std::string firstError;
   auto nextLine = [&](std::string &line) {
     if (start >= text.size()) return false;
     std::size_t end = text.find('\n', start);
@@ -381,51 +386,77 @@ bool THiveData::Parse(const std::string &text, THiveData &out, std::string &erro
     ++lineNumber;
     return true;
   };
-  auto fail = [&](const std::string &reason) {
-    error = "line " + std::to_string(lineNumber) + ": " + reason;
-    return false;
+  // One line (with its continuations); the reason when it cannot be read.
+  auto parseLine = [&](const std::string &trimmed) -> std::string {
+    if (trimmed[0] == '[') {
+      std::string path;
+      inBadKey = trimmed.back() != ']' || !DecodeKeyPath(trimmed.substr(1, trimmed.size() - 2), path);
+      if (inBadKey) return "bad key line";
+      // "[]" is the hive's root: the key an empty key path names.
+      current = &data.CreateKey(path);
+      return {};
+    }
+    if (trimmed[0] != '"' && trimmed[0] != '@') return "unknown line";
+    if (inBadKey) return "value of a key that cannot be read";
+    if (!current) return "value before the first key";
+    THiveValue value;
+    std::size_t pos = 1;
+    std::string reason;
+    if (trimmed[0] == '"') {
+      pos = 0;
+      if (!Unquote(trimmed, pos, value.name, reason)) return reason;
+    }
+    if (pos >= trimmed.size() || trimmed[pos] != '=') return "\"=\" expected";
+    std::string dataText = trimmed.substr(pos + 1);
+    // Hex lists may continue on following lines after a trailing backslash.
+    while (dataText.rfind("hex", 0) == 0 && !dataText.empty() && dataText.back() == '\\') {
+      dataText.pop_back();
+      std::string continuation;
+      if (!nextLine(continuation)) return "hex list ends at the end of the file";
+      dataText += TrimCharSet(continuation, " \t");
+    }
+    if (!ParseValueData(dataText, value, reason)) return reason;
+    current->SetValue(std::move(value));
+    return {};
   };
 
   std::string line;
   while (nextLine(line)) {
     const std::string trimmed = TrimCharSet(line, " \t");
     if (trimmed.empty() || trimmed[0] == ';') continue;
+    const std::size_t firstLine = lineNumber;
+    std::string reason;
     if (!headerSeen) {
-      if (trimmed != kHeader) return fail("not a settings hive (first line must be \"" +
-                                          std::string(kHeader) + "\")");
+      // Without its header the text is no hive at all: nothing of it is read.
+      if (trimmed != kHeader) {
+        error = "line " + std::to_string(lineNumber) + ": not a settings hive (first line must be \"" +
+                std::string(kHeader) + "\")";
+        if (badLines == TBadLines::skip) out = THiveData();
+        return false;
+      }
       headerSeen = true;
       continue;
     }
-    if (trimmed[0] == '[') {
-      std::string path;
-      if (trimmed.back() != ']' || !DecodeKeyPath(trimmed.substr(1, trimmed.size() - 2), path))
-        return fail("bad key line");
-      // "[]" is the hive's root: the key an empty key path names.
-      current = &data.CreateKey(path);
-      continue;
+    reason = parseLine(trimmed);
+    if (reason.empty()) continue;
+    reason = "line " + std::to_string(firstLine) + ": " + reason;
+    if (badLines == TBadLines::refuse) {
+      error = reason;
+      return false;
     }
-    if (trimmed[0] != '"' && trimmed[0] != '@') return fail("unknown line");
-    if (!current) return fail("value before the first key");
-    THiveValue value;
-    std::size_t pos = 1;
-    if (trimmed[0] == '"') {
-      pos = 0;
-      if (!Unquote(trimmed, pos, value.name, error)) return fail(error);
-    }
-    if (pos >= trimmed.size() || trimmed[pos] != '=') return fail("\"=\" expected");
-    std::string dataText = trimmed.substr(pos + 1);
-    // Hex lists may continue on following lines after a trailing backslash.
-    while (dataText.rfind("hex", 0) == 0 && !dataText.empty() && dataText.back() == '\\') {
-      dataText.pop_back();
-      std::string continuation;
-      if (!nextLine(continuation)) return fail("hex list ends at the end of the file");
-      dataText += TrimCharSet(continuation, " \t");
-    }
-    if (!ParseValueData(dataText, value, error)) return fail(error);
-    current->SetValue(std::move(value));
+    if (badLineCount++ == 0) firstError = reason;
   }
-  if (!headerSeen && !text.empty() && TrimCharSet(text, " \t\r\n") != "")
-    return fail("not a settings hive");
+  if (!headerSeen && TrimCharSet(text, " \t\r\n") != "") {
+    error = "line " + std::to_string(lineNumber) + ": not a settings hive";
+    if (badLines == TBadLines::skip) out = THiveData();
+    return false;
+  }
+  if (badLineCount > 0) {
+    error = firstError;
+    if (badLineCount > 1) error += " (and " + std::to_string(badLineCount - 1) + " more lines)";
+    out = std::move(data);
+    return false;
+  }
   out = std::move(data);
   return true;
 }
@@ -498,11 +529,10 @@ const THiveData &TSettingsHive::Load() const {
   identity = {true, static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino),
               static_cast<std::uint64_t>(st.st_size),
               static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec};
+  // A hand edit gone wrong costs only its own lines: the rest is read.
   std::string error;
-  if (!THiveData::Parse(text, m_cache, error)) {
+  if (!THiveData::Parse(text, m_cache, error, THiveData::TBadLines::skip))
     m_lastReadError = m_fileName + ": " + error;
-    m_cache = THiveData();
-  }
   m_cacheIdentity = identity;
   m_cacheValid = true;
   return m_cache;

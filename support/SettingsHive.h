@@ -74,9 +74,15 @@ public:
   const std::map<std::string, THiveKey> &Keys() const { return m_keys; }
 
   std::string Serialize() const;
-  // False with a message naming the line for text that is not a hive file; out is
-  // then unchanged.
-  static bool Parse(const std::string &text, THiveData &out, std::string &error);
+  // What to do with a line that does not read: refuse the whole text (out is then
+  // unchanged), or skip the line and keep the others (out then holds every line
+  // that reads). A text without the header line is refused either way (out empty
+  // when skipping).
+  enum class TBadLines { refuse, skip };
+  // False with a message naming the (first) bad line for text that is not a
+  // well-formed hive file.
+  static bool Parse(const std::string &text, THiveData &out, std::string &error,
+                    TBadLines badLines = TBadLines::refuse);
 
   bool operator==(const THiveData &other) const;
 
@@ -101,7 +107,9 @@ public:
   const std::string &FileName() const { return m_fileName; }
 
   // The hive as the file holds it now (cached while the file stays the same). A missing
-  // file is an empty hive; so is an unreadable or malformed one, with LastReadError() set.
+  // file is an empty hive; so is an unreadable one, with LastReadError() set. Of a
+  // malformed one (a hand edit) every line that reads is kept and LastReadError() names
+  // the first bad line; Update refuses to write over such a file.
   const THiveData &Load() const;
   const std::string &LastReadError() const { return m_lastReadError; }
 

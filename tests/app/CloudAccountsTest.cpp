@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <QAction>
+#include <QLineEdit>
 #include <QTest>
 
 #include "CloudFixture.h"
@@ -129,20 +131,66 @@ TEST_F(CloudAccounts, UpdatingWithAnEmptyKeyKeepsTheStoredKey) {
   EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha renamed"}}));
 }
 
-TEST_F(CloudAccounts, MissingIdOrKeyIsReportedAndNothingStored) {
+TEST_F(CloudAccounts, MissingIdOrKeyOrAKeyThatIsNotBase64IsReportedAndNothingStored) {
   StartWith({kAlpha}, kAlpha.accountId);
   const std::string hiveBefore = HiveText();
 
   Add("  ", "Nameless", Base64Encode("k"), "aws-prod-cloud");
   EXPECT_EQ(window->focusWidget(), ui().eCloudAdd_Account);
   Add("other-9", "Other", "", "aws-prod-cloud");
-  // Text that is not Base64 counts as no key.
   Add("other-9", "Other", "not base64!", "aws-prod-cloud");
+  // Regression: an update of the selected account kept the old key without a word.
+  Add(kAlpha.accountId, "Alpha", "not base64!", "aws-prod-cloud");
   EXPECT_EQ(errors, (std::vector<std::string>{"Orvane account id is needed", "Account key is needed",
-                                              "Account key is needed"}));
+                                              "The account key is not valid Base64",
+                                              "The account key is not valid Base64"}));
   EXPECT_EQ(window->focusWidget(), ui().eCloudAdd_Key);
   EXPECT_EQ(HiveText(), hiveBefore);
   EXPECT_EQ(ListedAccounts().size(), 1u);
+
+  // What is typed into the key field is hidden until the eye at its end is ticked.
+  QLineEdit* keyField = ui().eCloudAdd_Key;
+  EXPECT_EQ(keyField->echoMode(), QLineEdit::Password);
+  auto* reveal = keyField->findChild<QAction*>(QStringLiteral("aCloudAdd_ShowKey"));
+  ASSERT_NE(reveal, nullptr);
+  reveal->trigger();
+  EXPECT_EQ(keyField->echoMode(), QLineEdit::Normal);
+  reveal->trigger();
+  EXPECT_EQ(keyField->echoMode(), QLineEdit::Password);
+}
+
+// The settings name values without regard to letter case: "ABC" beside "abc"
+// once overwrote abc's stored value while both stayed listed.
+TEST_F(CloudAccounts, AnIdThatDiffersOnlyInLetterCaseUpdatesThatAccount) {
+  StartWith({kAlpha, kMike}, kMike.accountId);
+  // The selected account in capitals, key field empty: its key stays.
+  Add("MIKE-3", "Mike renamed", "", "aws-dev-cloud");
+  // Another listed account in capitals, with a new key.
+  Add("Alpha-2", "Alpha renamed", Base64Encode("new alpha key"), "aws-prod-cloud");
+  EXPECT_TRUE(errors.empty());
+  EXPECT_EQ(ui().vStatus->Caption(), " Account alpha-2 updated (account IDs ignore letter case)");
+  EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha renamed"}, {"mike-3", "Mike renamed"}}));
+  EXPECT_EQ(StoredNames(), (std::vector<std::string>{"alpha-2", "mike-3"}));
+  TOvAccount mike, alpha;
+  ASSERT_TRUE(StoredAccount("mike-3", mike));
+  ASSERT_TRUE(StoredAccount("alpha-2", alpha));
+  EXPECT_EQ(mike, (TOvAccount{"mike-3", "Mike renamed", "mike key", "aws-dev-cloud", {}}));
+  EXPECT_EQ(alpha, (TOvAccount{"alpha-2", "Alpha renamed", "new alpha key", "aws-prod-cloud", {}}));
+  ExpectShown(alpha);
+}
+
+// A record is removed by its ID wherever it is stored; values that do not
+// decode are nobody's and stay.
+TEST_F(CloudAccounts, RemovingDeletesTheRecordWhateverItsValueIsNamed) {
+  TRegIniExtended().WriteBinaryString(kAccountsSection, "renamed", SerializeAccount({"bee-5", "Bee", "k", "aws-prod-cloud", {}}));
+  TRegIniExtended().WriteBinaryString(kAccountsSection, "bee-5", "not a record");
+  StartWith({kAlpha}, "bee-5");
+  ASSERT_EQ(ui().eCloud_AccountID->SelectedKey(), "bee-5");
+  ui().bCloud_RemoveAccount->click();
+  EXPECT_EQ(StoredNames(), (std::vector<std::string>{"bee-5", "alpha-2"}));
+  EXPECT_EQ(TRegIniExtended().ReadBinaryString(kAccountsSection, "bee-5", {}), "not a record");
+  MakeWindow();
+  EXPECT_EQ(ListedAccounts(), (Listed{{"alpha-2", "Alpha site"}}));
 }
 
 TEST_F(CloudAccounts, RemovingSelectsTheFirstByNameAndTheLastLeavesNone) {

@@ -2,6 +2,9 @@
 // clicks and the application's handling of exceptions from handlers.
 #include <gtest/gtest.h>
 
+#include <functional>
+#include <new>
+
 #include <QScreen>
 #include <QTest>
 #include <QTimer>
@@ -100,16 +103,49 @@ TEST_F(WindowTest, OpenWithoutASelectedPortDoesNothing) {
   EXPECT_FALSE(ui.bClose->isEnabled());
 }
 
-TEST(Application, ExceptionFromAHandlerIsShownAndTheLoopGoesOn) {
+TEST(Application, ExceptionFromAHandlerIsLoggedShownAndTheLoopGoesOn) {
   auto* application = qobject_cast<TOrvaneApplication*>(QCoreApplication::instance());
   ASSERT_NE(application, nullptr);
+  const struct {
+    const char* what;
+    std::function<void()> handler;
+    const char* shown;
+  } cases[] = {
+      {"error", [] { throw std::runtime_error("Port is in use"); }, "Port is in use"},
+      {"out of memory", [] { throw std::bad_alloc(); }, "Out of memory"},
+      {"not an exception class", [] { throw 42; }, "Unknown error"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::vector<std::string> shown;
+    application->SetErrorReporter([&](const std::string& message) { shown.push_back(message); });
+    testing::internal::CaptureStderr();
+    QTimer::singleShot(0, c.handler);
+    bool later = false;
+    QTimer::singleShot(1, [&] { later = true; });
+    EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 2000));
+    const std::string logged = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(shown, std::vector<std::string>{c.shown});
+    EXPECT_NE(logged.find("orvane-monitor: "), std::string::npos) << logged;
+  }
+  // While one error is shown (its box runs a nested loop), the next one is
+  // only logged: a failing timer must not stack up message boxes.
   std::vector<std::string> shown;
-  application->SetErrorReporter([&](const std::string& message) { shown.push_back(message); });
-  QTimer::singleShot(0, [] { throw std::runtime_error("Port is in use"); });
-  bool later = false;
-  QTimer::singleShot(1, [&] { later = true; });
-  EXPECT_TRUE(QTest::qWaitFor([&] { return later; }, 2000));
-  EXPECT_EQ(shown, std::vector<std::string>{"Port is in use"});
+  application->SetErrorReporter([&](const std::string& message) {
+    shown.push_back(message);
+    if (shown.size() == 1) {
+      QTimer::singleShot(0, [] { throw std::runtime_error("second"); });
+      QTest::qWait(20);
+      // A reporter that fails itself ends nothing either.
+      throw std::runtime_error("the box failed");
+    }
+  });
+  testing::internal::CaptureStderr();
+  QTimer::singleShot(0, [] { throw std::runtime_error("first"); });
+  QTest::qWait(50);
+  const std::string logged = testing::internal::GetCapturedStderr();
+  EXPECT_EQ(shown, std::vector<std::string>{"first"});
+  EXPECT_NE(logged.find("second"), std::string::npos) << logged;
   application->SetErrorReporter([](const std::string& message) { ADD_FAILURE() << message; });
 }
 

@@ -25,6 +25,7 @@ TEST_F(VersionCheckTest, WeeklyRuleOnTheReplaceableClock) {
   } cases[] = {
       {lastCheck + 6, false},             // exactly 6 days later
       {lastCheck + 6 + 0.6, false},       // late on the sixth day: still the same day number
+      {lastCheck - 1, true},              // the stored day is after today (clock set back)
       {EncodeDateTime(2026, 3, 8), true}, // the seventh day, just after midnight
   };
   for (const auto& c : cases) {

@@ -28,6 +28,7 @@ expected=(
   ./usr/bin/tile-sim
   "./usr/share/applications/$app_id.desktop"
   "./usr/share/metainfo/$app_id.metainfo.xml"
+  ./usr/share/doc/qel-orvane-monitor/copyright
 )
 for size in 16 22 24 32 48 64 128 256; do
   expected+=("./usr/share/icons/hicolor/${size}x${size}/apps/$app_id.png")
@@ -56,4 +57,10 @@ status=0
 QT_QPA_PLATFORM=offscreen "$root/usr/bin/orvane-monitor" --no-such-option 2>/dev/null || status=$?
 [ "$status" -eq 2 ] || fail "an unknown option gave exit status $status, not 2"
 "$root/usr/bin/gateway-sim" --help >/dev/null || fail "the installed gateway-sim does not start"
+# Without a display: a clear word and exit status 1, not Qt's abort.
+status=0
+env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$root/usr/bin/orvane-monitor" >/dev/null 2>"$root/no-display.err" || status=$?
+[ "$status" -eq 1 ] || fail "without a display the monitor ended with status $status, not 1: $(cat "$root/no-display.err")"
+grep -q 'neither DISPLAY nor WAYLAND_DISPLAY is set' "$root/no-display.err" && grep -q 'xvfb-run' "$root/no-display.err" ||
+  fail "without a display the monitor said: $(cat "$root/no-display.err")"
 echo "package_test: $(basename "$deb") passed ($(wc -l <"$out/contents.txt") entries)"

@@ -1,6 +1,7 @@
 // Settings hive round trips on arbitrary bytes, in both directions:
 //  - the input as hive text: what parses, written out and parsed again, gives the same
-//    keys and values, and writing that again gives the same text;
+//    keys and values, and writing that again gives the same text; what is kept of it
+//    when bad lines are skipped does the same, and is all of it when no line is bad;
 //  - the input as a list of changes (key paths, value names, types and bytes of any
 //    kind): what the writer produces, the reader accepts and reads back unchanged.
 #include "support/SettingsHive.h"
@@ -28,7 +29,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   const std::string bytes(reinterpret_cast<const char *>(data), size);
   THiveData parsed;
   std::string error;
-  if (THiveData::Parse(bytes, parsed, error)) RequireRoundTrip(parsed);
+  const bool whole = THiveData::Parse(bytes, parsed, error);
+  if (whole) RequireRoundTrip(parsed);
+  THiveData kept;
+  const bool keptWhole = THiveData::Parse(bytes, kept, error, THiveData::TBadLines::skip);
+  if (keptWhole != whole || (whole && !(kept == parsed))) std::abort();
+  RequireRoundTrip(kept);
 
   FuzzedDataProvider input(data, size);
   THiveData built;

@@ -176,21 +176,49 @@ TEST_F(SettingsStore, HandWrittenFileWithCommentsAndCrLf) {
   EXPECT_EQ(store.ReadBinaryString("Ports", "Blob", ""), "\x01\x02");
 }
 
-TEST_F(SettingsStore, MalformedFileIsNeitherReadNorOverwritten) {
+// A hand edit gone wrong costs its own lines only; the file is never written
+// over, and with a write error handler the refusal is handed over, not thrown.
+TEST_F(SettingsStore, BadLinesAreSkippedAndTheFileIsNeitherOverwrittenNorThrownAbout) {
+  const struct {
+    const char *what;
+    std::string badLines;
+    const char *error;
+  } cases[] = {
+      {"Windows path in quotes", "\"X\"=\"C:\\dir\"\n", "line 4: unknown escape \\d"},
+      {"bad hex byte", "\"v\"=hex:0g\n", "line 4: bad hex byte \"0g\""},
+      // The values of a key line that does not read must not land in the key before it.
+      {"bad key line", "[Software\\Qel\\Orvane Monitor\\Ports\n\"Auto register\"=\"0\"\n",
+       "line 4: bad key line (and 1 more lines)"},
+      {"hex list cut off at the end", "\"Blob\"=hex:01,\\\n", "line 4: hex list ends at the end of the file"},
+  };
   std::system(("mkdir -p '" + m_dir + "/nested'").c_str());
-  const std::string garbage = "ORVANE SETTINGS HIVE 1\n[Key]\n\"v\"=hex:0g\n";
-  std::ofstream(m_file, std::ios::binary) << garbage;
-  TRegIniExtended store = Store();
-  EXPECT_EQ(store.ReadString("", "v", "d"), "d");
-  try {
-    store.WriteString("", "x", "1");
-    FAIL() << "write over a malformed file succeeded";
-  } catch (const ESettingsWriteError &error) {
-    EXPECT_NE(std::string(error.what()).find(m_file), std::string::npos) << error.what();
-    EXPECT_NE(std::string(error.what()).find("line 3"), std::string::npos) << error.what();
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string text = "ORVANE SETTINGS HIVE 1\n[Software\\Qel\\Orvane Monitor]\n"
+                             "\"Auto register\"=\"1\"\n" + c.badLines;
+    std::ofstream(m_file, std::ios::binary | std::ios::trunc) << text;
+    TRegIniExtended store = Store();
+    EXPECT_EQ(store.ReadInteger("", "Auto register", 0), 1);
+    EXPECT_EQ(store.ReadError(), m_file + ": " + c.error);
+    try {
+      store.WriteString("", "x", "1");
+      ADD_FAILURE() << "write over a malformed file succeeded";
+    } catch (const ESettingsWriteError &error) {
+      EXPECT_NE(std::string(error.what()).find(m_file), std::string::npos) << error.what();
+    }
+    std::vector<std::string> handed;
+    store.SetWriteErrorHandler([&](const ESettingsWriteError &error) { handed.push_back(error.what()); });
+    EXPECT_FALSE(store.WriteString("", "x", "1"));
+    EXPECT_FALSE(store.DeleteKey("", "Auto register"));
+    EXPECT_EQ(handed.size(), 2u);
+    EXPECT_EQ(FileText(), text);
+    EXPECT_TRUE(StrayFiles().empty());
   }
-  EXPECT_EQ(FileText(), garbage);
-  EXPECT_TRUE(StrayFiles().empty());
+  // A file that reads has no error and takes writes again.
+  std::ofstream(m_file, std::ios::binary | std::ios::trunc) << "ORVANE SETTINGS HIVE 1\n";
+  TRegIniExtended store = Store();
+  EXPECT_EQ(store.ReadError(), "");
+  EXPECT_TRUE(store.WriteString("", "x", "1"));
 }
 
 TEST_F(SettingsStore, FailedWriteNamesFileAndReason) {
