@@ -13,6 +13,7 @@
 #include <QPainterPath>
 
 #include "FOvMonitor.h"
+#include "cloud/CloudWorker.h"
 #include "cloud/MyCrypt.h"
 #include "cloud/OrvaneApi.h"
 #include "db/MySQLite.h"
@@ -186,7 +187,8 @@ bool TFOvMonitor::LoadAccount(const std::string& accountId) {
   m_account = {query.FieldValue("accountId").ToString(), query.FieldValue("title").ToString(),
                query.FieldValue("key").ToString(), query.FieldValue("server").ToString(),
                query.FieldValue("url").ToString()};
-  m_cloudClient = std::make_unique<TOrvaneAPI>();
+  m_cloudClient = std::make_shared<TOrvaneAPI>();
+  m_cloudClient->AbortFlag = &m_cloudWorker->AbortFlag();
   m_cloudClient->OwnerID = m_account.accountId;
   m_cloudClient->SetKey(Base64Encode(m_account.key, true));
   m_cloudClient->SetServer(m_account.url);

@@ -3,13 +3,15 @@
 // the gateway (summary, information, configuration) stored in the `gw`,
 // `gw_info` and `gw_config` tables and shown in the two grids.
 //
-// Every cloud request is synchronous and made in the GUI thread. Results go
-// to the status line: a text and a red flash for failure, a lime flash for
+// Every cloud request runs on the cloud worker, in the order asked; the window
+// stays live meanwhile and the status line shows the running operation. Results
+// go to the status line: a text and a red flash for failure, a lime flash for
 // success. Cloud answers are shown as the cloud gave them; the account key and
 // the token never appear.
 #include <QTableWidget>
 
 #include "FOvMonitor.h"
+#include "cloud/CloudWorker.h"
 #include "cloud/GatewayCloud.h"
 #include "cloud/MyJSON.h"
 #include "cloud/OrvaneApi.h"
@@ -57,69 +59,119 @@ void FillNameValueGrid(QTableWidget* grid, const std::vector<std::pair<std::stri
 
 }  // namespace
 
-bool TFOvMonitor::CloudClientReady() {
-  if (m_cloudClient && m_cloudClient->IsReady()) return true;
-  ui->lCloud_AccountID->SwitchOn(clRed);
-  return false;
+void TFOvMonitor::RunCloud(const std::string& operation, const std::string& key, TCloudCall call, TCloudShow show) {
+  // No account selected: not ready, said at once (nothing to wait for).
+  if (!m_cloudClient) {
+    show({}, true);
+    return;
+  }
+  if (!m_cloudPending.insert(key).second) return;
+  std::shared_ptr<TOrvaneAPI> client = m_cloudClient;
+  m_cloudWorker->Post([this, operation] { ui->vStatus->SetCaption(" " + operation + ": \u2026"); },
+                      // On the worker: only the client and the call are touched there.
+                      [this, client, key, call = std::move(call), show = std::move(show)]() -> TCloudWorker::TOwnerStep {
+                        TCloudOutcome outcome;
+                        outcome.ready = client->IsReady();
+                        if (outcome.ready) outcome.answer = call(*client);
+                        outcome.invalid = client->Invalid();
+                        outcome.networkError = client->LastErrorText();
+                        return [this, client, key, outcome, show] {
+                          m_cloudPending.erase(key);
+                          show(outcome, client == m_cloudClient);
+                        };
+                      });
 }
 
-bool TFOvMonitor::CheckCloudAnswer(const std::string& operation, const std::string& answer) {
-  TLedPanel* status = ui->vStatus;
-  // A failed token renewal leaves the client invalid (and so not ready);
-  // that is told apart from having no usable account at all.
-  if (m_cloudClient && m_cloudClient->Invalid()) {
-    status->SetCaption(" Invalid API key");
-    status->TriggerColor(clRed);
-    return false;
+void TFOvMonitor::ShowCloudOutcome(const std::string& operation, const std::string& text, bool ok) {
+  ui->vStatus->SetCaption(text);
+  ui->vStatus->TriggerColor(ok ? clLime : clRed);
+  emit CloudOperationDone(ToQString(operation), ok, ToQString(text));
+}
+
+void TFOvMonitor::MarkClientNotReady(bool current) {
+  if (current) ui->lCloud_AccountID->SwitchOn(clRed);
+}
+
+bool TFOvMonitor::CheckCloudAnswer(const std::string& operation, const TCloudOutcome& outcome) {
+  std::string text;
+  bool success = false;
+  if (!outcome.ready && outcome.invalid) {
+    text = " Invalid API key";
+  } else if (!outcome.networkError.empty()) {
+    // The cloud never judged the request: the key stays good and the next try may pass.
+    text = " " + operation + ": network error: " + outcome.networkError;
+  } else if (!outcome.ready) {
+    text = " API not configured";
+  } else {
+    const TMyJSON document(outcome.answer);
+    const std::string answer = document.Value("data").ToString() + document.Value("message").ToString();
+    text = " " + operation + ": " + answer;
+    success = answer == "OK";
   }
-  if (!m_cloudClient || !m_cloudClient->IsReady()) {
-    status->SetCaption(" API not configured");
-    status->TriggerColor(clRed);
-    return false;
-  }
-  const TMyJSON document(answer);
-  const std::string text = document.Value("data").ToString() + document.Value("message").ToString();
-  status->SetCaption(" " + operation + ": " + text);
-  const bool success = text == "OK";
-  status->TriggerColor(success ? clLime : clRed);
+  ShowCloudOutcome(operation, text, success);
   return success;
 }
 
 void TFOvMonitor::RegisterGW(const std::string& gatewayId) {
   if (!IsGatewayID(gatewayId)) return;
-  std::string answer;
-  if (CloudClientReady()) answer = m_cloudClient->RegisterGateway(gatewayId, true);
-  const bool ok = CheckCloudAnswer("Register", answer);
-  emit CloudOperationDone(QStringLiteral("Register"), ok, ToQString(ui->vStatus->Caption()));
+  RunCloud(
+      "Register", "Register " + gatewayId,
+      [gatewayId](TOrvaneAPI& client) { return client.RegisterGateway(gatewayId, true); },
+      [this](const TCloudOutcome& outcome, bool current) {
+        if (!outcome.ready) MarkClientNotReady(current);
+        CheckCloudAnswer("Register", outcome);
+      });
 }
 
 void TFOvMonitor::DeleteGW(const std::string& gatewayId) {
   if (!IsGatewayID(gatewayId)) return;
-  std::string answer;
-  if (CloudClientReady()) answer = m_cloudClient->DeleteGateway(gatewayId);
-  const bool ok = CheckCloudAnswer("Delete", answer);
-  emit CloudOperationDone(QStringLiteral("Delete"), ok, ToQString(ui->vStatus->Caption()));
+  RunCloud(
+      "Delete", "Delete " + gatewayId, [gatewayId](TOrvaneAPI& client) { return client.DeleteGateway(gatewayId); },
+      [this](const TCloudOutcome& outcome, bool current) {
+        if (!outcome.ready) MarkClientNotReady(current);
+        CheckCloudAnswer("Delete", outcome);
+      });
 }
 
 void TFOvMonitor::ShowSummary() {
-  const bool ready = CloudClientReady();
-  if (ready)
-    ui->vStatus->SetCaption(" " + m_cloudClient->GetGatewaySummary());
-  else
-    ui->vStatus->SetCaption("");
-  emit CloudOperationDone(QStringLiteral("Summary"), ready, ToQString(ui->vStatus->Caption()));
+  const auto show = [this](const TCloudOutcome& outcome, bool current) {
+    if (!outcome.networkError.empty()) {
+      ShowCloudOutcome("Summary", " Summary: network error: " + outcome.networkError, false);
+    } else if (outcome.ready) {
+      ui->vStatus->SetCaption(" " + outcome.answer);
+      emit CloudOperationDone(QStringLiteral("Summary"), true, ToQString(ui->vStatus->Caption()));
+    } else {
+      MarkClientNotReady(current);
+      ui->vStatus->SetCaption("");
+      emit CloudOperationDone(QStringLiteral("Summary"), false, QString());
+    }
+  };
+  RunCloud("Summary", "Summary", [](TOrvaneAPI& client) { return client.GetGatewaySummary(); }, show);
 }
 
 void TFOvMonitor::FetchGatewayRecord(const std::string& gatewayId) {
   if (!IsGatewayID(gatewayId)) return;
-  if (!CloudClientReady()) {
-    emit CloudOperationDone(QStringLiteral("Record"), false, QStringLiteral("no usable cloud account"));
-    return;
-  }
-  const std::string answer = m_cloudClient->GetGateways(gatewayId);
+  RunCloud(
+      "Record", "Record " + gatewayId, [gatewayId](TOrvaneAPI& client) { return client.GetGateways(gatewayId); },
+      [this, gatewayId](const TCloudOutcome& outcome, bool current) {
+        if (!outcome.networkError.empty()) {
+          // Nothing arrived: the stored record is kept, not taken for deleted.
+          ShowCloudOutcome("Record", " Record: network error: " + outcome.networkError, false);
+          if (!outcome.ready) MarkClientNotReady(current);
+          return;
+        }
+        if (!outcome.ready || !current) {
+          if (!outcome.ready) MarkClientNotReady(current);
+          emit CloudOperationDone(QStringLiteral("Record"), false, ToQString(ui->vStatus->Caption()));
+          return;
+        }
+        StoreGatewayRecord(gatewayId, outcome.answer);
+      });
+}
+
+void TFOvMonitor::StoreGatewayRecord(const std::string& gatewayId, const std::string& answer) {
   const std::string data = MemberText(answer, "data");
   const TMyJSON record(data);
-
   TSQLiteQuery query(*Database);
   if (!data.empty()) {
     query.SQL = GatewayRecordReplaceSQL();
@@ -168,11 +220,9 @@ void TFOvMonitor::FetchGatewayRecord(const std::string& gatewayId) {
     }
   }
   RefreshCloudGrids(gatewayId);
-  // The cloud's own message when it gave no record ("Gateway ... not found").
-  emit CloudOperationDone(QStringLiteral("Record"), !data.empty(),
-                          data.empty() ? ToQString(TextOrDefault(MemberText(answer, "message"), "no answer"))
-                                       : QStringLiteral("record of %1").arg(ToQString(gatewayId)));
+  emit CloudOperationDone(QStringLiteral("Record"), !data.empty(), ToQString(ui->vStatus->Caption()));
 }
+
 
 void TFOvMonitor::RefreshCloudGrids(const std::string& gatewayId) {
   std::vector<std::pair<std::string, std::string>> rows;
@@ -209,11 +259,11 @@ void TFOvMonitor::bCloud_CheckClick() { ShowSummary(); }
 
 void TFOvMonitor::bCloud_GetGW1Click() {
   // The cloud asks the gateway for its information; the answer comes into the
-  // record a moment later, so the display follows on the timer.
+  // record a moment later, so the display follows on the timer (and, queued after
+  // the request, never overtakes it).
   tAutoDisplayGWInfo.stop();
   tAutoDisplayGWInfo.start();
-  const std::string gatewayId = ui->vGWID->Caption();
-  if (IsGatewayID(gatewayId) && CloudClientReady()) m_cloudClient->RequestGatewayInfo(gatewayId);
+  SendGatewayAction(ui->vGWID->Caption(), "getGwInfo");
 }
 
 void TFOvMonitor::bCloud_GWInfo1Click() {
@@ -221,12 +271,22 @@ void TFOvMonitor::bCloud_GWInfo1Click() {
   FetchGatewayRecord(ui->vGWID->Caption());
 }
 
-void TFOvMonitor::lCloud_AccountIDDblClick() {
-  const std::string gatewayId = ui->vGWID->Caption();
+void TFOvMonitor::lCloud_AccountIDDblClick() { SendGatewayAction(ui->vGWID->Caption(), "!oscar"); }
+
+void TFOvMonitor::SendGatewayAction(const std::string& gatewayId, const std::string& action) {
   if (!IsGatewayID(gatewayId)) return;
-  const bool ready = CloudClientReady();
-  if (ready) m_cloudClient->GatewayAction(gatewayId, "!oscar");
-  emit CloudOperationDone(QStringLiteral("Action"), ready, ToQString(ui->vStatus->Caption()));
+  // The answer itself is not used; only a failure to deliver the action is told.
+  RunCloud(
+      "Action", "Action " + action + " " + gatewayId,
+      [gatewayId, action](TOrvaneAPI& client) { return client.GatewayAction(gatewayId, action); },
+      [this](const TCloudOutcome& outcome, bool current) {
+        if (!outcome.ready) MarkClientNotReady(current);
+        if (!outcome.networkError.empty())
+          ShowCloudOutcome("Action", " Action: network error: " + outcome.networkError, false);
+        else
+          emit CloudOperationDone(QStringLiteral("Action"), outcome.ready && !outcome.answer.empty(),
+                                  ToQString(ui->vStatus->Caption()));
+      });
 }
 
 void TFOvMonitor::cCloud_RegisterGWClick() {

@@ -19,6 +19,7 @@
 
 #include "BridgeMonitor.h"
 #include "GatewayTrace.h"
+#include "cloud/CloudWorker.h"
 #include "cloud/GatewayCloud.h"
 #include "cloud/OrvaneApi.h"
 #include "db/MonitorSchema.h"
@@ -143,15 +144,17 @@ TFOvMonitor::TFOvMonitor(QWidget* parent)
                                 QMessageBox::Yes | QMessageBox::No) == QMessageBox::Yes;
   };
 
+  m_cloudWorker = std::make_unique<TCloudWorker>();
   BindHandlers();
   CreateReportControls();
   FormCreate();
 }
 
 TFOvMonitor::~TFOvMonitor() {
-  // FormDestroy, in this order: the cloud client, the database, the settings
-  // store, the command queue. The bridge tab's prepared statements must be
-  // finalized before their connection closes.
+  // FormDestroy, in this order: the cloud worker (its requests given up at
+  // once) and client, the database, the settings store, the command queue. The
+  // bridge tab's prepared statements must be finalized before their connection closes.
+  m_cloudWorker.reset();
   m_cloudClient.reset();
   Bridges.reset();
   Database.reset();

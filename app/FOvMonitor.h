@@ -35,11 +35,14 @@
 #include "ParameterProfile.h"
 #include "cloud/OvAccounts.h"
 
+#include <set>
+
 namespace Ui {
 class uOrvaneMonitor;
 }
 class TAfComPort;
 class TBridgeMonitor;
+class TCloudWorker;
 class TOrvaneAPI;
 class TRegIniExtended;
 class TSQLiteDB;
@@ -147,14 +150,29 @@ class TFOvMonitor : public QWidget {
   void MigrateLegacyAccount();
   void RebuildAccountsTable();
   const TOvAccount& CurrentAccount() const { return m_account; }
+  // The selected account's client. It belongs to the cloud worker: the window only
+  // hands it to jobs and never calls it itself.
   TOrvaneAPI* CloudClient() const { return m_cloudClient.get(); }
 
   // --- gateway registration and cloud record (CloudRegistration.cpp) ---
+  // Every cloud operation runs on the cloud worker, one at a time in the order asked;
+  // its outcome reaches the status line (and the grids) later, in the GUI thread.
+  // Asking again for an operation that is still waiting or running does nothing.
+  // An outcome for an account no longer selected changes only the status line.
+  struct TCloudOutcome {
+    bool ready = false;        // the client had (or got) a token
+    bool invalid = false;      // the cloud refused the key
+    std::string networkError;  // why no answer came ("" when one did)
+    std::string answer;        // the answer body
+  };
   void RegisterGW(const std::string& gatewayId);
   void DeleteGW(const std::string& gatewayId);
-  bool CheckCloudAnswer(const std::string& operation, const std::string& answer);
+  // The status line for a register or delete outcome; the success flag.
+  bool CheckCloudAnswer(const std::string& operation, const TCloudOutcome& outcome);
   void ShowSummary();
   void FetchGatewayRecord(const std::string& gatewayId);
+  // No cloud operation waiting or running.
+  bool CloudIdle() const { return m_cloudPending.empty(); }
   // Both grids from the stored rows of the gateway (empty ID: no rows).
   void RefreshCloudGrids(const std::string& gatewayId);
   void CustomGatewayID();
@@ -297,14 +315,29 @@ class TFOvMonitor : public QWidget {
   bool m_startingUp = false;
 
   // The cloud side: the selected account (empty when none) and its client.
-  bool CloudClientReady();
+  using TCloudCall = std::function<std::string(TOrvaneAPI& client)>;
+  using TCloudShow = std::function<void(const TCloudOutcome& outcome, bool current)>;
+  // Queues `call` on the worker under `key` (ignored while that key is pending);
+  // `show` gets the outcome and whether its account is still the selected one. Without
+  // a client `show` runs at once with a not-ready outcome.
+  void RunCloud(const std::string& operation, const std::string& key, TCloudCall call, TCloudShow show);
+  // Status line text and colour, then CloudOperationDone.
+  void ShowCloudOutcome(const std::string& operation, const std::string& text, bool ok);
+  // The lamp turns red unless the outcome belongs to another account than the selected one.
+  void MarkClientNotReady(bool current);
+  // The fetched record into `gw`, `gw_info`, `gw_config` and the grids.
+  void StoreGatewayRecord(const std::string& gatewayId, const std::string& answer);
+  // "Read" and the lamp's double click: an action whose answer is not used.
+  void SendGatewayAction(const std::string& gatewayId, const std::string& action);
   void FillServerList(QComboBox* list, bool emptyFirst);
   // The listed account whose ID equals this one but for ASCII letter case
   // (the exact one first); "" when there is none.
   std::string ListedAccountId(const std::string& accountId);
   void StartUpCloudAccounts();
   TOvAccount m_account;
-  std::unique_ptr<TOrvaneAPI> m_cloudClient;
+  std::shared_ptr<TOrvaneAPI> m_cloudClient;
+  std::unique_ptr<TCloudWorker> m_cloudWorker;
+  std::set<std::string> m_cloudPending;
   TCloudDialogs m_cloudDialogs;
   LineObserver m_lineObserver;
   SaveFileQuery m_saveFileQuery;

@@ -41,7 +41,7 @@ void TFOvMonitor::CheckVersion(bool force) {
       [this](TAsyncWebRequest&, const std::string&, std::int32_t statusCode, const std::string& body) {
         OnVersionAnswer(statusCode, body);
       },
-      VersionFileURL(*Settings), this);
+      VersionFileURL(*Settings), this, kVersionDeadlineMs, kVersionMaxAnswerBytes);
 }
 
 void TFOvMonitor::OnVersionAnswer(int statusCode, const std::string& body) {

@@ -6,6 +6,7 @@
 #include "FOvMonitor.h"
 #include "OrvaneApplication.h"
 #include "Provisioning.h"
+#include "cloud/MyInternet.h"
 #include "support/VersionRecord.h"
 
 // The version that FileVersionText reads back from this executable.
@@ -31,6 +32,9 @@ int main(int argc, char** argv) {
     std::fputs(message->c_str(), stderr);
     return 1;
   }
+  // Trust settings that cannot work are told once, here, rather than by every request
+  // failing on a certificate without saying why.
+  for (const std::string& problem : WebTrustProblems()) std::fprintf(stderr, "orvane-monitor: %s\n", problem.c_str());
   TOrvaneApplication application(argc, argv);
   TFOvMonitor window;
   window.show();

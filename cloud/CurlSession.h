@@ -9,6 +9,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 typedef void CURL;
 
@@ -24,9 +25,25 @@ TCurlHandle BorrowCurlHandle();
 // Hands the handle back to this thread's idle list (reset, connections kept).
 void ReturnCurlHandle(TCurlHandle handle);
 
+// What the TLS set-up of one request needs while it runs.
+struct TTrustSetup {
+  std::string fileName;   // ORVANE_CA_FILE as read at the start of the request
+  bool lenient = false;   // authority errors are forgiven (never an expired certificate)
+};
+
 // Trust for the next request: the system's certificates, plus those of the PEM file
-// named by ORVANE_CA_FILE (read now) when it is set. `fileName` holds the name for as
-// long as the request runs.
-void ApplyTrust(CURL* handle, std::string& fileName);
+// named by ORVANE_CA_FILE (read now) when it is set. Without `verifyCertificate` the
+// host name is not checked and an unknown authority is accepted; every other
+// certificate fault still ends the request. `setup` must outlive the request.
+void ApplyTrust(CURL* handle, bool verifyCertificate, TTrustSetup& setup);
+
+// The cause of a failed certificate check, from libcurl's verify result (an X509_V_*
+// code; 0 or "unspecified" when the chain was fine, so the host name was what failed).
+std::string CertificateErrorText(long verifyResult);
+
+// Whether libcurl hands its connections to the TLS library whose trust store the
+// request set-up extends.
+bool CurlUsesOpenSSL();
+std::vector<std::string> TrustProblems();
 
 }  // namespace cloud_detail

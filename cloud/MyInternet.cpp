@@ -11,6 +11,8 @@
 #include <cerrno>
 #include <chrono>
 #include <climits>
+#include <exception>
+#include <new>
 #include <memory>
 #include <mutex>
 
@@ -30,6 +32,11 @@ std::int32_t PlainDecimal(const std::string& text) {
     if (value > INT32_MAX) return 0;
   }
   return static_cast<std::int32_t>(value);
+}
+
+// "30 s", or milliseconds when the limit is not whole seconds.
+std::string MillisecondsText(std::int32_t ms) {
+  return ms % 1000 == 0 ? std::to_string(ms / 1000) + " s" : std::to_string(ms) + " ms";
 }
 
 std::mutex busyHookMutex;
@@ -140,33 +147,54 @@ const char* WebVerbText(std::uint8_t verb) {
   return code < std::size(kVerbs) ? kVerbs[code] : "GET";
 }
 
-// The libcurl side of one Execute: callbacks and the stall watch.
+// The libcurl side of one Execute: callbacks and the stall watch. No exception may
+// leave a callback (libcurl is C): each one is caught here, ends the transfer, and an
+// exception other than out-of-memory is thrown again once libcurl has returned.
 struct TWebTransfer {
+  explicit TWebTransfer(TWebRequest& owner) : request(owner) {}
+
   TWebRequest& request;
   std::chrono::steady_clock::time_point lastActivity = std::chrono::steady_clock::now();
   curl_off_t lastBytes = 0;
   bool stalled = false;
   bool aborted = false;
   bool tooLarge = false;
+  bool outOfMemory = false;
+  std::exception_ptr failure;
+
+  // Runs `step`; false when it threw (the transfer is then to be ended).
+  template <typename Step>
+  bool Guarded(Step&& step) noexcept {
+    try {
+      step();
+      return true;
+    } catch (const std::bad_alloc&) {
+      outOfMemory = true;
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+    return false;
+  }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
     auto& transfer = *static_cast<TWebTransfer*>(self);
-    std::string line(data, size * count);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    transfer.request.TakeHeaderLine(line);
-    return size * count;
+    const bool taken = transfer.Guarded([&] {
+      std::string line(data, size * count);
+      while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+      transfer.request.TakeHeaderLine(line);
+    });
+    return taken ? size * count : 0;
   }
 
   static size_t OnBody(char* data, size_t size, size_t count, void* self) {
     auto& transfer = *static_cast<TWebTransfer*>(self);
-    const std::int64_t limit = transfer.request.MaxResponseBytes;
-    if (limit > 0 && static_cast<std::int64_t>(transfer.request.Response.size() + size * count) > limit) {
-      // Answering less than was given makes libcurl end the transfer.
+    const std::size_t limit = transfer.request.MaxResponseBytes;
+    if (limit > 0 && size * count > limit - std::min(limit, transfer.request.Response.size())) {
       transfer.tooLarge = true;
       return 0;
     }
-    transfer.request.TakeBody(data, size * count);
-    return size * count;
+    const bool taken = transfer.Guarded([&] { transfer.request.TakeBody(data, size * count); });
+    return taken ? size * count : 0;
   }
 
   // libcurl calls this about once a second even while nothing moves.
@@ -302,11 +330,12 @@ bool TWebRequest::Execute() {
     headerList.reset(grown);
   }
 
-  TWebTransfer transfer{*this};
-  std::string trustFile;
+  TWebTransfer transfer(*this);
+  cloud_detail::TTrustSetup trust;
   curl_easy_setopt(curl, CURLOPT_URL, target.c_str());
   curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http,https");
-  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
+  // What went out over TLS never comes back in clear.
+  curl_easy_setopt(curl, CURLOPT_REDIR_PROTOCOLS_STR, URL.Secure ? "https" : "http,https");
   curl_easy_setopt(curl, CURLOPT_PATH_AS_IS, 1L);
   curl_easy_setopt(curl, CURLOPT_HTTP_VERSION, CURL_HTTP_VERSION_1_1);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
@@ -316,11 +345,17 @@ bool TWebRequest::Execute() {
   curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headerList.get());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, FollowRedirects ? 1L : 0L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYPEER, VerifyCertificate ? 1L : 0L);
-  curl_easy_setopt(curl, CURLOPT_SSL_VERIFYHOST, VerifyCertificate ? 2L : 0L);
-  cloud_detail::ApplyTrust(curl, trustFile);
+  cloud_detail::ApplyTrust(curl, VerifyCertificate, trust);
   curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(ConnectTimeoutMs));
-  if (TotalTimeoutMs > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(TotalTimeoutMs));
+  if (DeadlineMs > 0) curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(DeadlineMs));
+  // An announced length over the cap is refused before any of the body is read.
+  if (MaxResponseBytes > 0)
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(MaxResponseBytes));
+#if LIBCURL_VERSION_NUM >= 0x075700
+  // A name lookup that hangs is left to end on its own rather than waited for when the
+  // connect limit or an abort ends the request.
+  curl_easy_setopt(curl, CURLOPT_QUICK_EXIT, 1L);
+#endif
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kChunkBytes));
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &TWebTransfer::OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, &transfer);
@@ -378,15 +413,28 @@ bool TWebRequest::Execute() {
     if (transfer.aborted) {
       LastError = ECANCELED;
       LastErrorText = "given up";
-    } else if (transfer.tooLarge) {
-      LastError = EFBIG;
-      LastErrorText = "answer larger than " + std::to_string(MaxResponseBytes) + " bytes";
-    } else if (result == CURLE_OPERATION_TIMEDOUT && TotalTimeoutMs > 0 && elapsedMs >= TotalTimeoutMs) {
-      LastError = ETIMEDOUT;
-      LastErrorText = "no whole answer within " + std::to_string(TotalTimeoutMs / 1000) + " s";
     } else if (transfer.stalled) {
       LastError = ETIMEDOUT;
       LastErrorText = "no data for " + std::to_string(StallTimeoutMs / 1000) + " s";
+    } else if (transfer.outOfMemory) {
+      LastError = ENOMEM;
+      LastErrorText = "out of memory";
+    } else if (transfer.tooLarge || result == CURLE_FILESIZE_EXCEEDED) {
+      LastError = EFBIG;
+      LastErrorText = "answer larger than " + std::to_string(MaxResponseBytes) + " bytes";
+    } else if (result == CURLE_OPERATION_TIMEDOUT && DeadlineMs > 0 && elapsedMs + 100 >= DeadlineMs) {
+      LastError = ETIMEDOUT;
+      LastErrorText = "no complete answer within " + MillisecondsText(DeadlineMs);
+    } else if (result == CURLE_PEER_FAILED_VERIFICATION) {
+      long verifyResult = 0;
+      curl_easy_getinfo(curl, CURLINFO_SSL_VERIFYRESULT, &verifyResult);
+      LastError = 12000 + static_cast<std::int32_t>(result);
+      LastErrorText = cloud_detail::CertificateErrorText(verifyResult);
+    } else if (result == CURLE_UNSUPPORTED_PROTOCOL && URL.Secure && StatusCode / 100 == 3 &&
+               StartsWith(LowerText(HeaderValue("Location")), "http:")) {
+      // The headers held are the redirect's own: it was not followed.
+      LastError = 12000 + static_cast<std::int32_t>(result);
+      LastErrorText = "redirect from https to http refused";
     } else {
       LastError = osError != 0 ? static_cast<std::int32_t>(osError) : 12000 + static_cast<std::int32_t>(result);
       LastErrorText = curl_easy_strerror(result);
@@ -396,6 +444,7 @@ bool TWebRequest::Execute() {
   Trace::TraceRequest(WebVerbText(verb), target, result == CURLE_OK ? StatusCode : 0, elapsedMs);
   cloud_detail::ReturnCurlHandle(std::move(handle));
   SignalBusy(false);
+  if (transfer.failure) std::rethrow_exception(transfer.failure);
   return result == CURLE_OK;
 }
 
@@ -403,6 +452,8 @@ std::string WebGetText(const std::string& url, const std::string& userAgent) {
   TWebRequest request(url, userAgent);
   return request.Execute() ? request.Response : std::string();
 }
+
+std::vector<std::string> WebTrustProblems() { return cloud_detail::TrustProblems(); }
 
 void SetWebBusyHook(std::function<void(bool busy)> hook) {
   std::lock_guard lock(busyHookMutex);

@@ -8,7 +8,10 @@
 // a series of calls pays for one TLS handshake.
 // Failure: Execute returns false for anything that kept an answer from arriving whole;
 // an HTTP error status is an answer, not a failure (StatusCode tells it).
-// Trust: the system's certificate store plus the PEM file named by ORVANE_CA_FILE.
+// Bounds: every request ends within DeadlineMs and keeps at most MaxResponseBytes of
+// body; running out of memory ends the request, it never unwinds through libcurl.
+// Trust: the system's certificate store plus the PEM file named by ORVANE_CA_FILE. An
+// https request is never redirected to http.
 // Proxy: the usual environment variables (https_proxy, http_proxy, all_proxy, no_proxy).
 
 #include <atomic>
@@ -88,12 +91,10 @@ public:
   // once a second).
   std::int32_t ConnectTimeoutMs = 15000;
   std::int32_t StallTimeoutMs = 20000;
-  // Bounds for answers from servers we do not control; 0 means none. A body past
-  // MaxResponseBytes, or a request still running after TotalTimeoutMs (a server that
-  // trickles a byte now and then is never stalled), is given up: Execute returns false
-  // (LastError EFBIG or ETIMEDOUT) and Response holds at most MaxResponseBytes.
-  std::int64_t MaxResponseBytes = 0;
-  std::int32_t TotalTimeoutMs = 0;
+  // The whole request, however the bytes trickle in (0: no overall limit).
+  std::int32_t DeadlineMs = 60000;
+  // A larger body ends the request (0: no limit). The default suits API answers.
+  std::size_t MaxResponseBytes = 4 * 1024 * 1024;
   // When set, another thread may store true to give the request up; Execute then
   // returns false (LastError ECANCELED) within about a second.
   const std::atomic<bool>* AbortFlag = nullptr;
@@ -111,7 +112,8 @@ public:
   std::string ResponseContentType;
   std::string LastModified;
   // Why the last Execute failed: the system's error number when the system reported
-  // one, else 12000 + the transport library's own code; 0 after success.
+  // one, else 12000 + the transport library's own code; 0 after success. Certificate
+  // failures say their cause in LastErrorText ("certificate expired", ...).
   std::int32_t LastError = 0;
   std::string LastErrorText;
   TProgressEvent OnProgress;
@@ -130,3 +132,8 @@ std::string WebGetText(const std::string& url, const std::string& userAgent = {}
 // window installs one that shows a busy cursor for requests made on its own thread; the
 // hook decides by itself which threads it cares about. Pass an empty function to remove.
 void SetWebBusyHook(std::function<void(bool busy)> hook);
+
+// What keeps the trust settings from working as meant: an ORVANE_CA_FILE that is
+// missing or holds no readable certificate, a libcurl whose TLS library is not the
+// one certificates are handed to. One line each; empty when all is well.
+std::vector<std::string> WebTrustProblems();

@@ -78,8 +78,11 @@ TAsyncWebRequest::TAsyncWebRequest(std::string url, std::string userAgent, std::
     : URL(std::move(url)), UserAgent(std::move(userAgent)), Tag(std::move(tag)), OnDone(std::move(onDone)) {}
 
 void TAsyncWebRequest::Start(const std::string& tag, const std::string& userAgent, TDoneEvent onDone,
-                             const std::string& url, QObject* receiver) {
+                             const std::string& url, QObject* receiver, std::int32_t deadlineMs,
+                             std::size_t maxBytes) {
   auto request = std::make_shared<TAsyncWebRequest>(url, userAgent, tag, std::move(onDone));
+  request->DeadlineMs = deadlineMs;
+  request->MaxBytes = maxBytes;
   auto link = std::make_shared<TReceiverLink>();
   link->receiver = receiver;
   // Runs in the receiver's destructor, on its thread.
@@ -99,6 +102,8 @@ void TAsyncWebRequest::Execute(const std::shared_ptr<TAsyncWebRequest>& self,
   {
     TWebRequest request(URL, UserAgent);
     request.AbortFlag = &abort_;
+    if (DeadlineMs > 0) request.DeadlineMs = DeadlineMs;
+    if (MaxBytes > 0) request.MaxResponseBytes = MaxBytes;
     if (request.Execute()) {
       status = request.StatusCode;
       body = std::move(request.Response);

@@ -25,9 +25,10 @@ public:
                                         const std::string& body)>;
 
   // Starts the request at once; the caller keeps no reference. An empty user agent
-  // selects the layer's default. `receiver` must not be null.
+  // selects the layer's default. `receiver` must not be null. The request ends after
+  // deadlineMs and when its body grows past maxBytes (0: the layer's defaults).
   static void Start(const std::string& tag, const std::string& userAgent, TDoneEvent onDone, const std::string& url,
-                    QObject* receiver);
+                    QObject* receiver, std::int32_t deadlineMs = 0, std::size_t maxBytes = 0);
   // Gives up every running request and waits for their threads to end.
   static void StopAll();
   // Requests whose threads have not ended yet.
@@ -39,6 +40,8 @@ public:
   const TDoneEvent OnDone;
 
   TAsyncWebRequest(std::string url, std::string userAgent, std::string tag, TDoneEvent onDone);
+  std::int32_t DeadlineMs = 0;
+  std::size_t MaxBytes = 0;
   // Asks the running request to end early (any thread); its handler is then not called.
   void GiveUp() { abort_ = true; }
   bool Finished() const { return finished_; }

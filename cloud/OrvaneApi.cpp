@@ -4,8 +4,11 @@
 #include "MyJSON.h"
 #include "support/Clock.h"
 #include "support/MyConvert.h"
+#include "support/MyFunctions.h"
 
+#include <cmath>
 #include <cstdio>
+#include <cstdlib>
 
 namespace {
 
@@ -59,10 +62,27 @@ std::string JSONEscape(const std::string& text) {
 
 TOrvaneAPI::TOrvaneAPI() = default;
 
+std::int64_t TokenLifetimeSeconds(const std::string& expiresIn) {
+  // JSON numbers may come with a fraction or an exponent; the value is clamped as a
+  // double before any conversion, so nothing overflows.
+  const std::string text = TrimCharSet(expiresIn, " \t");
+  if (text.empty()) return 0;
+  char* end = nullptr;
+  const double seconds = std::strtod(text.c_str(), &end);
+  if (end != text.c_str() + text.size() || std::isnan(seconds) || seconds <= 0) return 0;
+  if (seconds >= static_cast<double>(kMaxTokenLifetimeSeconds)) return kMaxTokenLifetimeSeconds;
+  return static_cast<std::int64_t>(seconds);
+}
+
 void TOrvaneAPI::Reset() {
+  DropToken();
+  invalid_ = false;
+}
+
+void TOrvaneAPI::DropToken() {
   token_.clear();
   tokenExpiry_ = 0;
-  invalid_ = false;
+  tokenRenewAt_ = 0;
 }
 
 void TOrvaneAPI::SetServer(const std::string& host) {
@@ -82,21 +102,36 @@ void TOrvaneAPI::SetKey(const std::string& key) {
 bool TOrvaneAPI::IsReady() { return !key_.empty() && !OwnerID.empty() && !invalid_ && !GetToken().empty(); }
 
 std::string TOrvaneAPI::GetToken() {
-  if (invalid_ || Now() < tokenExpiry_) return token_;
+  if (invalid_) return {};
+  if (!token_.empty() && SteadySeconds() < tokenRenewAt_) return token_;
+  DropToken();
   if (!FitsHeaderLine(key_)) {
     invalid_ = true;
-    return token_;
+    return {};
   }
   TWebRequest request("https://" + server_ + "/v1/auth/token/api", kOrvaneApiUserAgent);
   request.Verb = wvPOST;
+  request.DeadlineMs = DeadlineMs;
+  request.MaxResponseBytes = MaxAnswerBytes;
+  request.AbortFlag = AbortFlag;
   request.SetHeaders("Content-type: application/json\r\nAuthorization: " + key_);
-  if (!request.Execute() || request.StatusCode != 200) {
+  const double asked = SteadySeconds();
+  if (!request.Execute()) {
+    // The key was never judged: the next call asks again.
+    lastError_ = request.LastErrorText.empty() ? std::string("no answer") : request.LastErrorText;
+    Log("Token request failed: " + lastError_);
+    return {};
+  }
+  lastError_.clear();
+  if (request.StatusCode != 200) {
     invalid_ = true;
-    return token_;
+    return {};
   }
   const TMyJSON answer(request.Response);
-  const int expiresIn = TextToInt(answer.Value("expires_in").ToString(), 0);
-  tokenExpiry_ = Now() + (expiresIn - kExpiryMarginSeconds) / kSecondsPerDay;
+  const std::int64_t lifetime = TokenLifetimeSeconds(answer.Value("expires_in").ToString());
+  // Reckoned from when the request went out, as the cloud's clock started then at the latest.
+  tokenRenewAt_ = asked + static_cast<double>(lifetime - kExpiryMarginSeconds);
+  tokenExpiry_ = Now() + static_cast<double>(lifetime - kExpiryMarginSeconds) / kSecondsPerDay;
   token_ = answer.Value("access_token").ToString();
   Log("Token: " + std::string(token_.empty() ? "INVALID" : "Valid") + ", expires: " + DateTimeText(tokenExpiry_));
   // The token itself is a secret: the verbose line tells only how long it is.
@@ -108,13 +143,32 @@ std::string TOrvaneAPI::GetToken() {
 std::string TOrvaneAPI::OwnerPath() const { return "v1/owner/" + PercentEncode(OwnerID) + "/gateway"; }
 
 std::string TOrvaneAPI::Send(std::uint8_t verb, const std::string& path, const std::string& body) {
+  std::int32_t status = 0;
+  std::string answer = SendOnce(verb, path, body, status);
+  if (status == 401) {
+    // The cloud may end a token before its announced time (a restart, a revocation).
+    DropToken();
+    answer = SendOnce(verb, path, body, status);
+  }
+  return answer;
+}
+
+std::string TOrvaneAPI::SendOnce(std::uint8_t verb, const std::string& path, const std::string& body,
+                                 std::int32_t& status) {
+  status = 0;
   TWebRequest request("https://" + server_ + "/" + path, kOrvaneApiUserAgent);
   const std::string token = GetToken();
   if (token.empty() || !FitsHeaderLine(token)) return {};
   request.Verb = verb;
+  request.DeadlineMs = DeadlineMs;
+  request.MaxResponseBytes = MaxAnswerBytes;
+  request.AbortFlag = AbortFlag;
   request.SetHeaders("Authorization: " + token);
   request.SetContent(body, "application/json");
-  std::string answer = request.Execute() ? request.Response : std::string();
+  const bool received = request.Execute();
+  lastError_ = received ? std::string() : request.LastErrorText.empty() ? std::string("no answer") : request.LastErrorText;
+  if (received) status = request.StatusCode;
+  std::string answer = received ? request.Response : std::string();
   if (Verbose) {
     Log("----");
     Log("URI: " + request.EffectiveURL);

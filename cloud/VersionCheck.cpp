@@ -50,7 +50,7 @@ bool ClaimVersionCheck(TRegIniExtended& settings, int today, bool force) {
 }
 
 bool StoreVersionAnswer(TRegIniExtended& settings, int statusCode, const std::string& body) {
-  if (statusCode != 200 || body.empty()) return false;
+  if (statusCode != 200 || body.empty() || body.size() > kMaxStoredVersionBytes) return false;
   settings.WriteString({}, kVersionAvailableValue, body);
   return true;
 }

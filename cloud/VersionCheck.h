@@ -11,6 +11,8 @@
 // Thread: GUI thread (the settings store's). Nothing here throws except the
 // settings writes (ESettingsWriteError).
 
+#include <cstddef>
+#include <cstdint>
 #include <string>
 
 class TRegIniExtended;
@@ -23,6 +25,12 @@ inline constexpr const char* kVersionCheckValue = "Version check";
 // value, overridable by "Endpoints"/kVersionHostValue (host or host:port).
 inline constexpr const char* kDefaultVersionHost = "www.orvane.cloud";
 inline constexpr const char* kVersionHostValue = "Version host";
+
+// Bounds of the version file request, and the longest answer kept in the settings
+// (the file holds one version text; anything longer is not one).
+inline constexpr std::int32_t kVersionDeadlineMs = 30000;
+inline constexpr std::size_t kVersionMaxAnswerBytes = 64 * 1024;
+inline constexpr std::size_t kMaxStoredVersionBytes = 256;
 
 std::string VersionHost(const TRegIniExtended& settings);
 std::string VersionFileURL(const TRegIniExtended& settings);
@@ -47,6 +55,6 @@ int TodayNumber();
 // waits a week too; true tells the caller to send the request.
 bool ClaimVersionCheck(TRegIniExtended& settings, int today, bool force);
 
-// A 200 answer with a body is stored as "Version available" (true); anything
-// else changes nothing (false).
+// A 200 answer with a body of at most kMaxStoredVersionBytes is stored as "Version
+// available" (true); anything else changes nothing (false).
 bool StoreVersionAnswer(TRegIniExtended& settings, int statusCode, const std::string& body);

@@ -8,8 +8,8 @@ TTileFetch WebTileFetch(TTileFetchLimits limits) {
     TWebRequest request(url, userAgent);
     request.ConnectTimeoutMs = limits.connectMs;
     request.StallTimeoutMs = limits.stallMs;
-    request.TotalTimeoutMs = limits.deadlineMs;
-    request.MaxResponseBytes = limits.maxBytes;
+    request.DeadlineMs = limits.deadlineMs;
+    request.MaxResponseBytes = static_cast<std::size_t>(limits.maxBytes);
     // A provider going away gives the download up instead of waiting out its limits.
     request.AbortFlag = &cancelled;
     result.received = request.Execute();

@@ -1,5 +1,6 @@
 #include "Clock.h"
 
+#include <chrono>
 #include <cmath>
 #include <ctime>
 #include <mutex>
@@ -8,6 +9,7 @@ namespace {
 
 std::mutex g_overrideMutex;
 std::function<double()> g_override;
+std::function<double()> g_steadyOverride;
 
 // Days between 30 December 1899 and 1 January 1970.
 constexpr std::int64_t kUnixEpochDays = 25569;
@@ -58,6 +60,19 @@ double Now() {
 void SetNowOverride(std::function<double()> now) {
   std::lock_guard lock(g_overrideMutex);
   g_override = std::move(now);
+}
+
+double SteadySeconds() {
+  {
+    std::lock_guard lock(g_overrideMutex);
+    if (g_steadyOverride) return g_steadyOverride();
+  }
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+void SetSteadySecondsOverride(std::function<double()> seconds) {
+  std::lock_guard lock(g_overrideMutex);
+  g_steadyOverride = std::move(seconds);
 }
 
 TDateTimeParts DecodeDateTime(double dateTime) {

@@ -15,6 +15,12 @@ double Now();
 // Replaces Now() until called again with an empty function (which restores the real clock).
 void SetNowOverride(std::function<double()> now);
 
+// Seconds on a clock that only moves forward (unaffected by time zone changes, clock
+// steps or daylight saving), for measuring how long something lasts; replaceable by
+// tests like Now().
+double SteadySeconds();
+void SetSteadySecondsOverride(std::function<double()> seconds);
+
 struct TDateTimeParts {
   int year = 1899;
   int month = 12;      // 1..12

@@ -1,6 +1,8 @@
 // The connected gateway in the cloud: the real window against cloud-sim over HTTPS.
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
+#include <QElapsedTimer>
 #include <QTableWidget>
 #include <QTest>
 
@@ -48,6 +50,13 @@ struct CloudRegistration : CloudFixture {
   }
   void Connect(const std::string& gatewayId = kGateway) {
     window->HandleLine(":info " + gatewayId + ",8901,QGW-4,2.7.1,,aws-test-cloud");
+    Settle();
+  }
+  // Cloud operations run on the worker: a click returns at once, the outcome follows.
+  void Settle() { ASSERT_TRUE(QTest::qWaitFor([&] { return window->CloudIdle(); }, 20000)); }
+  void Click(QAbstractButton* button) {
+    button->click();
+    Settle();
   }
   std::string Status() { return ui().vStatus->Caption(); }
   TColor Flash() {
@@ -91,7 +100,8 @@ TEST_F(CloudRegistration, RegisterAndDeleteShowTheCloudsAnswer) {
        clRed},  // an answer with only a "message"
       {kGateway, del, "", " Delete: OK", clLime},
       {kGateway, del, "", " Delete: Gateway " + kGateway + " not found", clRed},
-      {kGateway, reg, "drop", " Register: ", clRed},  // transport failures: the operation alone
+      // A transport failure says so, with its cause; an answer that is not JSON says nothing.
+      {kGateway, reg, "drop", " Register: network error: Transferred a partial file", clRed},
       {kGateway, reg, "garbage", " Register: ", clRed},
   };
   for (const auto& row : rows) {
@@ -100,7 +110,7 @@ TEST_F(CloudRegistration, RegisterAndDeleteShowTheCloudsAnswer) {
       ASSERT_NE(Control(wvPUT, "/sim/fault?count=1", row.fault), "(failed)");
     }
     Connect(row.gateway);
-    (row.registers ? ui().bCloud_RegisterGW : ui().bCloud_DeleteGW)->click();
+    Click(row.registers ? ui().bCloud_RegisterGW : ui().bCloud_DeleteGW);
     EXPECT_EQ(Status(), row.status);
     EXPECT_EQ(Flash(), row.flash);
   }
@@ -109,21 +119,21 @@ TEST_F(CloudRegistration, RegisterAndDeleteShowTheCloudsAnswer) {
 TEST_F(CloudRegistration, NoAccountOrABadKeyIsSaidSo) {
   MakeWindow();
   Connect();
-  ui().bCloud_RegisterGW->click();
+  Click(ui().bCloud_RegisterGW);
   EXPECT_EQ(Status(), " API not configured");
   EXPECT_EQ(Flash(), clRed);
-  ui().bCloud_DeleteGW->click();
+  Click(ui().bCloud_DeleteGW);
   EXPECT_EQ(Status(), " API not configured");
   // The summary says nothing at all.
   ui().vStatus->SetCaption("old");
-  ui().bCloud_Check->click();
+  Click(ui().bCloud_Check);
   EXPECT_EQ(Status(), "");
   EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clRed);
 
   window.reset();
   StartWithAccount("not the key");
   Connect();
-  ui().bCloud_RegisterGW->click();
+  Click(ui().bCloud_RegisterGW);
   EXPECT_EQ(Status(), " Invalid API key");
   EXPECT_EQ(Flash(), clRed);
   EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clRed);
@@ -136,30 +146,31 @@ TEST_F(CloudRegistration, InvalidGatewayIdDoesNothing) {
   for (const std::string id : {"QEL00000000000001", "qel000000000000001", ""}) {
     Connect(id);
     ui().vStatus->SetCaption("unchanged");
-    ui().bCloud_RegisterGW->click();
-    ui().bCloud_DeleteGW->click();
-    ui().bCloud_GWInfo1->click();
+    Click(ui().bCloud_RegisterGW);
+    Click(ui().bCloud_DeleteGW);
+    Click(ui().bCloud_GWInfo1);
     EXPECT_EQ(Status(), "unchanged") << id;
   }
   Control(wvDELETE, "/sim/journal");
-  ui().bCloud_GetGW1->click();
+  Click(ui().bCloud_GetGW1);
   window->lCloud_AccountIDDblClick();
+  Settle();
   EXPECT_EQ(Control(wvGET, "/sim/journal"), "{\"data\":[]}");
 }
 
 TEST_F(CloudRegistration, SummaryShowsTheRawAnswer) {
   StartWithAccount();
   Connect();
-  ui().bCloud_RegisterGW->click();
-  ui().bCloud_Check->click();
+  Click(ui().bCloud_RegisterGW);
+  Click(ui().bCloud_Check);
   EXPECT_EQ(Status(), " {\"data\":{\"total\":1,\"online\":0,\"approved\":1,\"pending\":0}}");
 }
 
 TEST_F(CloudRegistration, FetchFillsBothGridsAndAMissingRecordEmptiesThem) {
   StartWithAccount();
   Connect();
-  ui().bCloud_RegisterGW->click();
-  ui().bCloud_GWInfo1->click();
+  Click(ui().bCloud_RegisterGW);
+  Click(ui().bCloud_GWInfo1);
   EXPECT_EQ(Grid(ui().sCloud_GWInfo), (Rows{{"bridgesHeard", "0"},
                                             {"firmware", "2.7.1"},
                                             {"hardware", "QGW-4 rev C"},
@@ -183,9 +194,16 @@ TEST_F(CloudRegistration, FetchFillsBothGridsAndAMissingRecordEmptiesThem) {
   EXPECT_EQ(record.Value("gatewayId").ToString(), kGateway);
   query.Close();
 
+  // No answer at all is not an answer without "data": the rows stay.
+  const Rows before = Grid(ui().sCloud_GWConfig);
+  ASSERT_NE(Control(wvPUT, "/sim/fault?count=1", "drop"), "(failed)");
+  Click(ui().bCloud_GWInfo1);
+  EXPECT_EQ(Status(), " Record: network error: Transferred a partial file");
+  EXPECT_EQ(Grid(ui().sCloud_GWConfig), before);
+
   // Gone from the cloud: the answer has no "data", the rows go.
-  ui().bCloud_DeleteGW->click();
-  ui().bCloud_GWInfo2->click();
+  Click(ui().bCloud_DeleteGW);
+  Click(ui().bCloud_GWInfo2);
   ExpectGridsEmpty();
   query.SQL = {"SELECT COUNT(*) AS `n` FROM `gw`"};
   query.Prepare();
@@ -196,20 +214,21 @@ TEST_F(CloudRegistration, FetchFillsBothGridsAndAMissingRecordEmptiesThem) {
 TEST_F(CloudRegistration, ReadAsksTheGatewayAndDisplaysOnTheTimer) {
   StartWithAccount();
   Connect();
-  ui().bCloud_RegisterGW->click();
+  Click(ui().bCloud_RegisterGW);
   ui().bCloud_GetGW2->click();
   EXPECT_TRUE(window->tAutoDisplayGWInfo.isActive());
   EXPECT_EQ(window->tAutoDisplayGWInfo.interval(), 1500);
   EXPECT_EQ(Grid(ui().sCloud_GWInfo), (Rows{{"", ""}}));
   // The display follows 1500 ms later, on the timer's own tick.
-  EXPECT_TRUE(QTest::qWaitFor([&] { return !window->tAutoDisplayGWInfo.isActive(); }, 10000));
+  EXPECT_TRUE(QTest::qWaitFor([&] { return !window->tAutoDisplayGWInfo.isActive() && window->CloudIdle(); }, 10000));
   const Rows info = Grid(ui().sCloud_GWInfo);
   ASSERT_EQ(info.size(), 5u);
   EXPECT_EQ(info[3].first, "infoRequested");
 
   // The lamp's double click sends "!oscar"; the cloud notes it in the record.
   window->lCloud_AccountIDDblClick();
-  ui().bCloud_GWInfo1->click();
+  Settle();
+  Click(ui().bCloud_GWInfo1);
   ASSERT_EQ(Grid(ui().sCloud_GWInfo).size(), 6u);
   EXPECT_EQ(Grid(ui().sCloud_GWInfo)[4].first, "lastOscar");  // rows by name
 
@@ -242,7 +261,7 @@ TEST_F(CloudRegistration, AutoRegisterIsSavedAndRestored) {
   EXPECT_FALSE(ui().cCloud_RegisterGW->isChecked());
   ui().cCloud_RegisterGW->click();
   EXPECT_EQ(TRegIniExtended().ReadInteger({}, kAutoRegisterValue, -1), 1);
-  Connect();
+  Connect();  // registers on the worker, then settles
   EXPECT_EQ(Status(), " Register: OK");
 
   window.reset();
@@ -262,9 +281,63 @@ TEST_F(CloudRegistration, AutoRegistrationAfterInfoFromTheGateway) {
   OpenCom1(*window);
   EXPECT_TRUE(QTest::qWaitFor([&] { return Status() == " Register: OK"; }, 10000)) << Status();
   EXPECT_EQ(ui().vGWID->Caption(), kGateway);
-  ui().bCloud_GWInfo1->click();
+  Click(ui().bCloud_GWInfo1);
   EXPECT_EQ(Grid(ui().sCloud_GWInfo).size(), 4u);
   window->bCloseClick();
+}
+
+// A cloud that takes the connection and never answers: the window stays live, serves
+// the gateway, ignores a repeated click, and the request ends later, told in red. Its
+// outcome no longer belongs to the selected account, so only the status line changes.
+TEST_F(CloudRegistration, HangingCloudLeavesTheWindowServingTheGateway) {
+  SimulatedGateway gateway({"--gateway-id", QString::fromStdString(kGateway)});
+  ASSERT_TRUE(gateway.Started());
+  StoreAccount({"other", "Other", "other key", "aws-test-cloud", {}});
+  StartWithAccount();
+  OpenCom1(*window);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return ui().vGWID->Caption() == kGateway && window->PendingCommands().empty(); },
+                              15000));
+  window->CloudClient()->DeadlineMs = 6000;
+  Control(wvPUT, "/sim/fault?count=1", "hang");  // the token request hangs
+  Control(wvDELETE, "/sim/journal");
+
+  QElapsedTimer clock;
+  clock.start();
+  ui().bCloud_RegisterGW->click();
+  EXPECT_LT(clock.elapsed(), 100);
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == " Register: \u2026"; }, 2000)) << Status();
+  ui().bCloud_RegisterGW->click();  // already running: ignored
+
+  ui().eAPN->setText("hang.apn");
+  ui().bWrite_APN->click();
+  ui().eAPN->setText("");
+  ui().bRead_APN->click();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ui().eAPN->text() == "hang.apn"; }, 4000));
+  EXPECT_FALSE(window->CloudIdle());
+  EXPECT_LT(clock.elapsed(), 5000);
+
+  // Another account is picked while the request hangs.
+  TIndexedCombo* list = ui().eCloud_AccountID;
+  list->setCurrentIndex(list->IndexOfKey("other"));
+  emit list->activated(list->currentIndex());
+  ASSERT_EQ(ui().lCloud_AccountID->ColorOn(), clLime);
+
+  Settle();
+  EXPECT_GT(clock.elapsed(), 5500);
+  EXPECT_EQ(Status(), " Register: network error: no complete answer within 6 s");
+  EXPECT_EQ(Flash(), clRed);
+  EXPECT_EQ(ui().lCloud_AccountID->ColorOn(), clLime);
+  EXPECT_EQ(Control(wvGET, "/sim/journal").find("PUT"), std::string::npos);  // one token request, no register
+
+  // Closing gives a hanging request up at once.
+  Click(ui().bCloud_Check);  // the other account's token
+  Control(wvPUT, "/sim/fault?count=1", "hang");
+  ui().bCloud_RegisterGW->click();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return Status() == " Register: \u2026"; }, 2000)) << Status();
+  clock.restart();
+  window->bCloseClick();
+  window.reset();
+  EXPECT_LT(clock.elapsed(), 500);
 }
 #endif
 

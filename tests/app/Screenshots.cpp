@@ -60,7 +60,7 @@ int main(int argc, char** argv) {
     if (argc > 3 && QByteArray(argv[3]) == "cloud") {
       window.Form().bCloud_RegisterGW->click();
       window.Form().bCloud_GetGW1->click();
-      if (!QTest::qWaitFor([&window] { return !window.tAutoDisplayGWInfo.isActive(); }, 10000))
+      if (!QTest::qWaitFor([&window] { return !window.tAutoDisplayGWInfo.isActive() && window.CloudIdle(); }, 10000))
         std::fprintf(stderr, "the cloud record was not displayed\n");
       QTest::qWait(200);
     }

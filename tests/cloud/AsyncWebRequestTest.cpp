@@ -32,12 +32,17 @@ TEST(AsyncWebRequest, HandlerGetsStatusAndBodyInTheReceiversThread) {
     std::string url;
     std::int32_t status;
     std::string body;
+    std::int32_t deadlineMs = 0;
+    std::size_t maxBytes = 0;
   };
   const Case cases[] = {
       {Sim().Url("/files/OrvaneMonitor.ver"), 200, "9.8.7.6"},
       {Sim().Url("/sim/status?code=404"), 404, R"({"message":"Simulated error 404"})"},
       {"https://127.0.0.1:1/unreachable", 0, ""},
       {Sim().Url("/sim/play?fault=drop"), 0, ""},  // a cut body is no answer
+      // The caller's bounds hold on the worker too.
+      {Sim().Url("/sim/bytes?count=70000"), 0, "", 0, 65536},
+      {Sim().Url("/sim/play?fault=trickle%3D20"), 0, "", 1000, 0},
   };
   QObject receiver;
   for (const Case& c : cases) {
@@ -49,7 +54,7 @@ TEST(AsyncWebRequest, HandlerGetsStatusAndBodyInTheReceiversThread) {
           EXPECT_EQ(sender.URL, c.url);
           outcome = {tag, status, body, QThread::currentThread() == receiver.thread(), outcome.calls + 1};
         },
-        c.url, &receiver);
+        c.url, &receiver, c.deadlineMs, c.maxBytes);
     ASSERT_TRUE(WaitWithEvents([&] { return outcome.calls > 0 && TAsyncWebRequest::Running() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(outcome.calls, 1);

@@ -7,6 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/resource.h>
+
+#include <chrono>
 #include <functional>
 #include <tuple>
 
@@ -64,13 +67,18 @@ class OrvaneApiTest : public ::testing::Test {
     SimControl(wvPUT, "/sim/token-lifetime", "3600");
     SimControl(wvDELETE, "/sim/fault");
     SetNowOverride([this] { return now; });
+    SetSteadySecondsOverride([this] { return steady; });
     api.OwnerID = kOwner;
     api.SetServer(Sim().Host());
     api.SetKey(kKey);
   }
-  void TearDown() override { SetNowOverride({}); }
+  void TearDown() override {
+    SetNowOverride({});
+    SetSteadySecondsOverride({});
+  }
 
   double now = 46000.5;  // a fixed local time; tests move it by hand
+  double steady = 1000;  // seconds on the steady clock; likewise
   TOrvaneAPI api;
 };
 
@@ -131,13 +139,23 @@ TEST_F(OrvaneApiTest, TokenRequestCarriesTheKeyAndIsCachedUntilExpiry) {
   EXPECT_EQ(journal[0].Tie(), (Received{"POST", "/v1/auth/token/api", kKey, "application/json", "", ""}.Tie()));
   EXPECT_NEAR(api.TokenExpiry(), now + (3600 - 15) / 86400.0, 1e-9);
 
+  // The lifetime runs on the steady clock; steps of the wall clock (a time zone change,
+  // the end of daylight saving, a correction) neither keep nor drop the token.
   const std::string first = api.Token();
-  now = api.TokenExpiry() - 1.0 / 86400;
-  api.GetGatewaySummary();
-  EXPECT_EQ(TokenRequests(), 1);
-  now = api.TokenExpiry();
-  EXPECT_NE(api.GetGatewaySummary(), "");
-  EXPECT_EQ(TokenRequests(), 2);
+  const struct {
+    double wallStepDays, steadyStepSeconds;
+    int tokenRequests;
+  } steps[] = {
+      {-1.0 / 24, 3600 - 15 - 1, 1},  // the clock went back an hour: still one second left
+      {+2, 0, 1},                     // two days forward on the wall alone
+      {-2, 1, 2},                     // the lifetime is up, whatever the wall says
+  };
+  for (const auto& step : steps) {
+    now += step.wallStepDays;
+    steady += step.steadyStepSeconds;
+    EXPECT_NE(api.GetGatewaySummary(), "");
+    EXPECT_EQ(TokenRequests(), step.tokenRequests) << step.wallStepDays;
+  }
   EXPECT_NE(api.Token(), first);
 
   // The same server and key keep the token; an owner change alone keeps it too.
@@ -153,7 +171,8 @@ TEST_F(OrvaneApiTest, ShortLifetimesAreRenewedOnTheNextCall) {
     const char* lifetime;
     int tokenRequestsForThreeCalls;
   };
-  const Case cases[] = {{"16", 1}, {"15", 3}, {"10", 3}, {"0", 3}};
+  // A token dead on arrival is refused by the cloud (401): renewed once more per call.
+  const Case cases[] = {{"16", 1}, {"15", 3}, {"10", 3}, {"0", 6}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.lifetime);
     SimControl(wvPUT, "/sim/token-lifetime", c.lifetime);
@@ -173,7 +192,6 @@ TEST_F(OrvaneApiTest, FailedTokenRequestMakesTheClientInvalidUntilReset) {
       {"wrong key", [](TOrvaneAPI& a) { a.SetKey("V3Jvbmc="); }},
       {"server error", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "status=500"); }},
       {"answer without a token", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "garbage"); }},
-      {"unreachable server", [](TOrvaneAPI& a) { a.SetServer("127.0.0.1:1"); }},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -198,12 +216,90 @@ TEST_F(OrvaneApiTest, FailedTokenRequestMakesTheClientInvalidUntilReset) {
   EXPECT_TRUE(Journal().empty());
 }
 
-TEST_F(OrvaneApiTest, ErrorAnswerBodyIsReturnedUnchanged) {
+TEST_F(OrvaneApiTest, TokenRequestLostInTransitIsANetworkErrorAndTriedAgain) {
+  const struct {
+    const char* what;
+    std::function<void(TOrvaneAPI&)> breakIt;
+    const char* error;
+  } cases[] = {
+      {"unreachable server", [](TOrvaneAPI& a) { a.SetServer("127.0.0.1:1"); }, "Couldn't connect to server"},
+      {"dropped answer", [](TOrvaneAPI&) { SimControl(wvPUT, "/sim/fault?count=1", "drop"); },
+       "Transferred a partial file"},
+      {"no answer in time",
+       [](TOrvaneAPI& a) {
+         a.DeadlineMs = 1000;
+         SimControl(wvPUT, "/sim/fault?count=1", "hang");
+       },
+       "no complete answer within 1 s"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    api.Reset();
+    c.breakIt(api);
+    EXPECT_EQ(api.GetGatewaySummary(), "");
+    EXPECT_FALSE(api.Invalid());
+    EXPECT_EQ(api.LastErrorText(), c.error);
+    // The same client, unchanged but for the server coming back, gets its token.
+    api.SetServer(Sim().Host());
+    api.DeadlineMs = kApiDeadlineMs;
+    EXPECT_NE(api.GetGatewaySummary(), "");
+    EXPECT_EQ(api.LastErrorText(), "");
+  }
+}
+
+TEST_F(OrvaneApiTest, A401IsRetriedOnceWithANewTokenOtherErrorsAreReturnedUnchanged) {
   ASSERT_TRUE(api.IsReady());
+  const std::string first = api.Token();
   SimControl(wvPUT, "/sim/fault?count=1", "status=401");
-  EXPECT_EQ(api.GetGateways(kGateway), R"({"message":"Simulated error 401"})");
+  EXPECT_EQ(TMyJSON(TMyJSON(api.GetGateways(kGateway)).RawValue("data")).Value("gatewayId").ToString(), kGateway);
+  EXPECT_EQ(TokenRequests(), 2);
+  EXPECT_NE(api.Token(), first);
+
+  SimControl(wvPUT, "/sim/fault?count=1", "status=403");
+  EXPECT_EQ(api.GetGateways(kGateway), R"({"message":"Simulated error 403"})");
   EXPECT_FALSE(api.Invalid());  // an API error is the caller's to read, not a token failure
+  EXPECT_EQ(TokenRequests(), 2);
   EXPECT_EQ(api.DeleteGateway("QEL999999999999999"), R"({"message":"Gateway QEL999999999999999 not found"})");
+}
+
+// A server that trickles or floods ends the request by the deadline or the size cap,
+// and a flood never reaches memory.
+TEST_F(OrvaneApiTest, TrickleAndHugeAnswersEndByDeadlineAndCap) {
+  ASSERT_TRUE(api.IsReady());
+  api.DeadlineMs = 2000;
+  const struct {
+    const char* fault;
+    std::string error;
+    double atMostSeconds;
+  } cases[] = {
+      {"trickle=50", "no complete answer within 2 s", 3.5},
+      {"huge=50000000", "answer larger than 4194304 bytes", 2.5},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SimControl(wvPUT, "/sim/fault?count=1", c.fault);
+    rusage before{};
+    getrusage(RUSAGE_SELF, &before);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_EQ(api.GetGatewaySummary(), "");
+    EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count(), c.atMostSeconds);
+    EXPECT_EQ(api.LastErrorText(), c.error);
+    rusage after{};
+    getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 16 * 1024) << "kB more at the peak";
+  }
+}
+
+TEST(TokenLifetime, ExpiresInIsClampedWithoutOverflow) {
+  const struct {
+    const char* text;
+    std::int64_t seconds;
+  } cases[] = {
+      {"3600", 3600},  {" 3600.9 ", 3600}, {"86401", kMaxTokenLifetimeSeconds},
+      {"1e300", kMaxTokenLifetimeSeconds}, {"99999999999999999999999", kMaxTokenLifetimeSeconds},
+      {"inf", kMaxTokenLifetimeSeconds},   {"-5", 0},   {"nan", 0},  {"", 0},  {"3600s", 0},  {"\"3600\"", 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TokenLifetimeSeconds(c.text), c.seconds) << c.text;
 }
 
 TEST_F(OrvaneApiTest, InsertedValuesStayInsideTheirSegmentOrString) {

@@ -39,4 +39,24 @@ TEST_F(VersionCheckTest, WeeklyRuleOnTheReplaceableClock) {
   EXPECT_TRUE(ClaimVersionCheck(settings, TodayNumber(), true));
 }
 
+TEST_F(VersionCheckTest, OnlyAWholeShortAnswerIsStored) {
+  TRegIniExtended settings = Store();
+  const struct {
+    int status;
+    std::string body;
+    bool stored;
+  } cases[] = {
+      {200, "2.7.1.0", true},
+      {200, std::string(kMaxStoredVersionBytes, '9'), true},
+      {200, std::string(kMaxStoredVersionBytes + 1, '9'), false},  // a page, not a version
+      {200, "", false},
+      {404, "2.7.1.1", false},
+  };
+  for (const auto& c : cases) {
+    settings.WriteString({}, kVersionAvailableValue, "before");
+    EXPECT_EQ(StoreVersionAnswer(settings, c.status, c.body), c.stored) << c.status << " " << c.body.size();
+    EXPECT_EQ(Store().ReadString({}, kVersionAvailableValue, {}), c.stored ? c.body : "before");
+  }
+}
+
 }  // namespace

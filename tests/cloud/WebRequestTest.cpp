@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -126,6 +127,11 @@ TEST_F(WebRequestTest, RedirectsFollowedOrNot) {
   EXPECT_EQ(held.StatusCode, 302);
   EXPECT_EQ(held.EffectiveURL, Sim().Url("/sim/redirect?to=/sim/echo"));
   EXPECT_EQ(held.Response, "{\"message\":\"Moved\"}");
+
+  // What went out over TLS is never sent on in clear.
+  TWebRequest downgraded(Sim().Url("/sim/play?fault=to-http"));
+  EXPECT_FALSE(downgraded.Execute());
+  EXPECT_EQ(downgraded.LastErrorText, "redirect from https to http refused");
 }
 
 TEST_F(WebRequestTest, ProgressAfterEachChunkOfAtMost20480Bytes) {
@@ -150,18 +156,65 @@ TEST_F(WebRequestTest, ProgressAfterEachChunkOfAtMost20480Bytes) {
   EXPECT_EQ(request.Response[kSize - 1], static_cast<char>('a' + (kSize - 1) % 26));
 }
 
-TEST_F(WebRequestTest, UntrustedCertificateFailsUnlessChecksAreOff) {
-  CloudSimProcess stranger;  // a certificate of its own, trusted by nobody
-  ASSERT_TRUE(stranger.IsRunning());
-  TWebRequest request(stranger.Url("/sim/echo"));
-  EXPECT_FALSE(request.Execute());
-  EXPECT_EQ(request.StatusCode, 0);
-  EXPECT_NE(request.LastError, 0);
-  EXPECT_TRUE(request.Response.empty());
+// Each certificate fault is named; turning the checks off waives the host name and the
+// authority only.
+TEST_F(WebRequestTest, CertificateFaultsAreNamedAndOnlyNameAndAuthorityCanBeWaived) {
+  CloudSimProcess stranger;                                // a certificate of its own
+  CloudSimProcess expired({"--expired-certificate"});      // ended yesterday
+  CloudSimProcess elsewhere({"--bind", "127.0.0.2"});      // made for 127.0.0.1
+  ASSERT_TRUE(stranger.IsRunning() && expired.IsRunning() && elsewhere.IsRunning());
+  const std::string elsewhereUrl = "https://127.0.0.2:" + std::to_string(elsewhere.Port()) + "/sim/echo";
+  const std::string unknown = "certificate of an unknown authority";
+  const std::string otherHost = "certificate issued for another host name";
+  const std::string ended = "certificate expired";
+  const struct {
+    std::string url;
+    const CloudSimProcess* trusted;
+    std::string checked, unchecked;  // the error with and without checks ("": answered)
+  } cases[] = {
+      {stranger.Url("/sim/echo"), nullptr, unknown, ""},
+      {elsewhereUrl, &elsewhere, otherHost, ""},
+      {expired.Url("/sim/echo"), &expired, ended, ended},
+      {expired.Url("/sim/echo"), nullptr, unknown, ended},  // the first fault found is told
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.url);
+    if (c.trusted) c.trusted->TrustCertificate(); else unsetenv("ORVANE_CA_FILE");
+    for (const bool verify : {true, false}) {
+      TWebRequest request(c.url);
+      request.VerifyCertificate = verify;
+      const std::string& error = verify ? c.checked : c.unchecked;
+      EXPECT_EQ(request.Execute(), error.empty()) << verify;
+      EXPECT_EQ(request.LastErrorText, error) << verify;
+      EXPECT_EQ(request.StatusCode, error.empty() ? 200 : 0);
+    }
+  }
+  Sim().TrustCertificate();
+}
 
-  request.VerifyCertificate = false;
-  EXPECT_TRUE(request.Execute()) << request.LastErrorText;
-  EXPECT_EQ(request.StatusCode, 200);
+TEST(WebTrust, ProblemsOfTheTrustSettingsAreTold) {
+  const std::string folder = testing::TempDir();
+  const std::string garbage = folder + "/not-a-certificate.pem";
+  FILE* file = std::fopen(garbage.c_str(), "w");
+  ASSERT_NE(file, nullptr);
+  std::fputs("-----BEGIN CERTIFICATE-----\nnot base64\n-----END CERTIFICATE-----\n", file);
+  std::fclose(file);
+  const struct {
+    std::string file;
+    std::string problem;  // "" for none
+  } cases[] = {
+      {"", ""},
+      {Sim().CertificatePath(), ""},
+      {folder + "/absent.pem", "ORVANE_CA_FILE " + folder + "/absent.pem: No such file or directory"},
+      {garbage, "ORVANE_CA_FILE " + garbage + ": no certificate could be read from it"},
+  };
+  for (const auto& c : cases) {
+    setenv("ORVANE_CA_FILE", c.file.c_str(), 1);
+    // libcurl here is built on OpenSSL, so only the file can be wrong.
+    EXPECT_EQ(WebTrustProblems(), c.problem.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.problem})
+        << c.file;
+  }
+  Sim().TrustCertificate();
 }
 
 TEST_F(WebRequestTest, HangingServerFailsWithinTheStallLimit) {

@@ -1,8 +1,9 @@
 // The version check's stored state on arbitrary values: any answer (status and
 // body), any stored check day and own version, any today. Checks the rules the
 // panel relies on: due exactly when forced, a week has passed or the stored day
-// lies ahead (no overflow at the ends of the range); only a 200 with a body is
-// stored; the state follows the stored answer byte for byte.
+// lies ahead (no overflow at the ends of the range); only a 200 with a body of at
+// most kMaxStoredVersionBytes is stored, and read back unchanged; the state follows
+// the stored answer byte for byte.
 #include "cloud/VersionCheck.h"
 
 #include <fuzzer/FuzzedDataProvider.h>
@@ -60,9 +61,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   const std::string before = settings.ReadString({}, kVersionAvailableValue, {});
   const bool stored = StoreVersionAnswer(settings, status, body);
-  Check(stored == (status == 200 && !body.empty()));
+  Check(stored == (status == 200 && !body.empty() && body.size() <= kMaxStoredVersionBytes));
   const std::string available = settings.ReadString({}, kVersionAvailableValue, {});
-  Check(stored ? !available.empty() : available == before);
+  Check(available == (stored ? body : before));
 
   const TVersionState state = RefreshVersionState(settings, ownVersion);
   Check(state == (available.empty() ? vsUnknown : available == ownVersion ? vsUpToDate : vsNewer));

@@ -39,15 +39,15 @@ bool MakeFolders(const std::string& folder) {
     return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
-bool LoadPair(const CertificateFiles& files) {
+bool LoadPair(const CertificateFiles& files, bool expired) {
     File certFile(std::fopen(files.certificatePath.c_str(), "r"));
     File keyFile(std::fopen(files.keyPath.c_str(), "r"));
     if (!certFile || !keyFile) return false;
     Cert cert(PEM_read_X509(certFile.get(), nullptr, nullptr, nullptr));
     Key key(PEM_read_PrivateKey(keyFile.get(), nullptr, nullptr, nullptr));
     if (!cert || !key || X509_check_private_key(cert.get(), key.get()) != 1) return false;
-    // A certificate past its end is made again rather than served.
-    return X509_cmp_current_time(X509_get0_notAfter(cert.get())) > 0;
+    // A certificate past its end is made again rather than served (unless that is the point).
+    return (X509_cmp_current_time(X509_get0_notAfter(cert.get())) > 0) != expired;
 }
 
 bool AddExtension(X509* cert, int nid, const char* value) {
@@ -58,7 +58,7 @@ bool AddExtension(X509* cert, int nid, const char* value) {
     return extension && X509_add_ext(cert, extension.get(), -1) == 1;
 }
 
-Cert MakeCertificate(EVP_PKEY* key) {
+Cert MakeCertificate(EVP_PKEY* key, bool expired) {
     Cert cert(X509_new());
     if (!cert) return nullptr;
     X509_set_version(cert.get(), 2);
@@ -72,8 +72,8 @@ Cert MakeCertificate(EVP_PKEY* key) {
     const bool serialSet = number && BN_to_ASN1_INTEGER(number, X509_get_serialNumber(cert.get()));
     BN_free(number);
     if (!serialSet) return nullptr;
-    X509_gmtime_adj(X509_getm_notBefore(cert.get()), -3600);
-    X509_gmtime_adj(X509_getm_notAfter(cert.get()), kValiditySeconds);
+    X509_gmtime_adj(X509_getm_notBefore(cert.get()), expired ? -2 * 86400 : -3600);
+    X509_gmtime_adj(X509_getm_notAfter(cert.get()), expired ? -86400 : kValiditySeconds);
     X509_set_pubkey(cert.get(), key);
     X509_NAME* name = X509_get_subject_name(cert.get());
     X509_NAME_add_entry_by_txt(name, "O", MBSTRING_ASC,
@@ -109,16 +109,17 @@ bool WritePem(const std::string& path, mode_t mode, const std::function<bool(FIL
 
 } // namespace
 
-bool EnsureCertificate(const std::string& folder, CertificateFiles& files, std::string& error) {
-    files.certificatePath = folder + "/cloud-sim.crt";
-    files.keyPath = folder + "/cloud-sim.key";
-    if (LoadPair(files)) return true;
+bool EnsureCertificate(const std::string& folder, CertificateFiles& files, std::string& error, bool expired) {
+    const std::string stem = folder + (expired ? "/cloud-sim-expired" : "/cloud-sim");
+    files.certificatePath = stem + ".crt";
+    files.keyPath = stem + ".key";
+    if (LoadPair(files, expired)) return true;
     if (!MakeFolders(folder)) {
         error = "cannot create the certificate folder " + folder;
         return false;
     }
     Key key(EVP_EC_gen("P-256"));
-    Cert cert = key ? MakeCertificate(key.get()) : nullptr;
+    Cert cert = key ? MakeCertificate(key.get(), expired) : nullptr;
     if (!cert) {
         error = "cannot make a certificate";
         return false;

@@ -14,6 +14,8 @@ struct CertificateFiles {
 
 // Uses the pair in `folder` when both files load and match; otherwise makes a new pair
 // there (creating the folder). False with `error` set when neither works.
-bool EnsureCertificate(const std::string& folder, CertificateFiles& files, std::string& error);
+// With `expired`, a pair of its own whose certificate ended yesterday (for clients that
+// must refuse it even when they trust it).
+bool EnsureCertificate(const std::string& folder, CertificateFiles& files, std::string& error, bool expired = false);
 
 } // namespace cloudsim

@@ -27,6 +27,9 @@ bool ParseFault(const std::string& text, Fault& fault) {
     else if (name == "drop" && !hasValue) parsed.kind = FaultKind::Drop;
     else if (name == "slow" && NumberIn(value, 0, 600000, parsed.value)) parsed.kind = FaultKind::Slow;
     else if (name == "status" && NumberIn(value, 100, 599, parsed.value)) parsed.kind = FaultKind::Status;
+    else if (name == "trickle" && NumberIn(value, 1, 60000, parsed.value)) parsed.kind = FaultKind::Trickle;
+    else if (name == "huge" && NumberIn(value, 1, 999999999, parsed.value)) parsed.kind = FaultKind::Huge;
+    else if (name == "to-http" && !hasValue) parsed.kind = FaultKind::ToHttp;
     else return false;
     fault = parsed;
     return true;

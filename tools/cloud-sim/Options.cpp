@@ -96,7 +96,12 @@ Test controls:
   --fault FAULT          answer every API request with FAULT from the start:
                          slow=MS (answer after MS), hang (never answer), garbage (a
                          body that is not JSON), status=CODE (that status with a JSON
-                         error), drop (cut the connection in the middle of the body)
+                         error), drop (cut the connection in the middle of the body),
+                         trickle=MS (a 64 KiB answer, one byte every MS), huge=BYTES
+                         (a 200 answer of that size), to-http (a redirect to the same
+                         address over plain http)
+  --expired-certificate  serve a certificate that expired yesterday (kept apart from
+                         the usual one in the same folder; printed as usual)
   --verbose              one line per request on standard error
   --help                 this text
 
@@ -115,6 +120,10 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
         }
         if (option == "--manual-approval") {
             options.manualApproval = true;
+            continue;
+        }
+        if (option == "--expired-certificate") {
+            options.expiredCertificate = true;
             continue;
         }
         static const std::string kValued[] = {"--bind", "--port", "--cert-dir", "--account", "--gateway",

@@ -30,6 +30,7 @@ struct Options {
     std::string stateFolder;           // the status of each gateway in <folder>/<gateway ID>
     bool manualApproval = false;       // registrations wait ("reg. pending") for an approval that never comes
     bool verbose = false;
+    bool expiredCertificate = false;   // serve a certificate that ended yesterday
 };
 
 enum class ParseResult { Run, Help, Error };

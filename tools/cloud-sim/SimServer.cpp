@@ -26,6 +26,10 @@ constexpr std::size_t kJournalSize = 200;
 // The largest body /sim/bytes makes.
 constexpr long kMaxBytes = 64L * 1024 * 1024;
 
+// The length of a trickled answer, and the pieces a huge answer is sent in.
+constexpr std::size_t kTrickleBytes = 65536;
+constexpr std::size_t kHugePieceBytes = 65536;
+
 // An empty ZIP archive (just its end record), so that the download link gives a real file.
 const std::string kEmptyZip("PK\x05\x06\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0", 22);
 
@@ -125,7 +129,7 @@ Fault SimServer::TakeFault() {
     return fault;
 }
 
-bool SimServer::PlayFault(const Fault& fault, httplib::Response& response) {
+bool SimServer::PlayFault(const Fault& fault, const httplib::Request& request, httplib::Response& response) {
     switch (fault.kind) {
     case FaultKind::None:
         return false;
@@ -155,6 +159,39 @@ bool SimServer::PlayFault(const Fault& fault, httplib::Response& response) {
                                       });
         return true;
     }
+    case FaultKind::Trickle: {
+        // A whole JSON answer, one byte every `value` ms: it would end, after an hour or so.
+        const std::string body = std::string(kTrickleBytes - 13, ' ') + "{\"data\":\"OK\"}";
+        const long pause = fault.value;
+        response.status = 200;
+        response.set_content_provider(body.size(), "application/json",
+                                      [this, body, pause](size_t offset, size_t, httplib::DataSink& sink) {
+                                          if (!Pause(pause)) return false;
+                                          return sink.write(body.data() + offset, 1);
+                                      });
+        return true;
+    }
+    case FaultKind::Huge: {
+        // A JSON string member of the size asked for, made piece by piece as it leaves.
+        const std::size_t size = static_cast<std::size_t>(std::max(fault.value, 12));
+        response.status = 200;
+        response.set_content_provider(size, "application/json",
+                                      [size](size_t offset, size_t, httplib::DataSink& sink) {
+                                          std::string piece(std::min<std::size_t>(kHugePieceBytes, size - offset), 'x');
+                                          for (std::size_t i = 0; i < piece.size(); ++i) {
+                                              const std::size_t at = offset + i;
+                                              if (at < 9) piece[i] = "{\"data\":\""[at];
+                                              else if (at == size - 2) piece[i] = '"';
+                                              else if (at == size - 1) piece[i] = '}';
+                                          }
+                                          return sink.write(piece.data(), piece.size());
+                                      });
+        return true;
+    }
+    case FaultKind::ToHttp:
+        response.set_redirect("http://" + request.get_header_value("Host") + request.target, 302);
+        response.set_content(JsonMessage("Moved"), "application/json");
+        return true;
     }
     return false;
 }
@@ -183,7 +220,7 @@ void SimServer::Handle(const httplib::Request& request, httplib::Response& respo
         return;
     }
     Record(request);
-    if (PlayFault(TakeFault(), response)) return;
+    if (PlayFault(TakeFault(), request, response)) return;
     if (path == "/files/OrvaneMonitor.ver") {
         Answer(response, 200, options_.publishedVersion, "text/plain");
     } else if (path == "/files/OrvaneMonitor.zip") {
@@ -223,7 +260,7 @@ void SimServer::HandleControl(const httplib::Request& request, httplib::Response
         Fault fault;
         if (!ParseFault(QueryParam(request.target, "fault"), fault))
             Answer(response, 400, JsonMessage("Unknown fault"));
-        else if (!PlayFault(fault, response))
+        else if (!PlayFault(fault, request, response))
             Answer(response, 200, JsonObject({{"data", JsonString("OK")}}));
     } else if (path == "/sim/fault" && request.method == "PUT") {
         Fault fault;

@@ -44,7 +44,7 @@ private:
     void Handle(const httplib::Request& request, httplib::Response& response);
     void HandleControl(const httplib::Request& request, httplib::Response& response);
     // Plays `fault` on the answer; false for FaultKind::None (the request goes on).
-    bool PlayFault(const Fault& fault, httplib::Response& response);
+    bool PlayFault(const Fault& fault, const httplib::Request& request, httplib::Response& response);
     // The fault set for API requests, counted down by one.
     Fault TakeFault();
     void Record(const httplib::Request& request);

@@ -22,7 +22,7 @@ int main(int argc, char** argv) {
     if (options.publishedVersion.empty()) options.publishedVersion = ORVANE_VERSION_TEXT;
 
     cloudsim::CertificateFiles certificate;
-    if (!cloudsim::EnsureCertificate(options.certificateFolder, certificate, error)) {
+    if (!cloudsim::EnsureCertificate(options.certificateFolder, certificate, error, options.expiredCertificate)) {
         std::fprintf(stderr, "cloud-sim: %s\n", error.c_str());
         return 1;
     }
