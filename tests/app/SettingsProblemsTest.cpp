@@ -47,7 +47,9 @@ TEST(SettingsProblems, AFileThatCannotBeReadOrWrittenNeverStopsTheWindow) {
     qputenv("ORVANE_SETTINGS_DIR", folder.path().toLocal8Bit());
     const std::string file = folder.filePath(QStringLiteral("settings.reg")).toStdString();
     std::ofstream(file, std::ios::binary) << c.text;
-    if (c.lockIsAFolder) ASSERT_TRUE(QDir().mkdir(folder.filePath(QStringLiteral("settings.reg.lock"))));
+    if (c.lockIsAFolder) {
+      ASSERT_TRUE(QDir().mkdir(folder.filePath(QStringLiteral("settings.reg.lock"))));
+    }
 
     std::vector<std::string> shown;
     testing::internal::CaptureStderr();

@@ -331,18 +331,28 @@ TEST_F(ProviderOnServerTest, OnlyRealTilesAreShownAndKept) {
   int x = 0;
   for (const auto& row : rows) {
     ++x;
-    if (row.goodOnDisk) ASSERT_TRUE(disk.Store(14, x, 9, TilePngBytes(14, x, 9), now - 60));
+    if (row.goodOnDisk) {
+      ASSERT_TRUE(disk.Store(14, x, 9, TilePngBytes(14, x, 9), now - 60));
+    }
     server.SetFaults({*tilesim::ParseFaultRule(row.fault)});
     const QImage* image = Load(*provider, x, 9);
     EXPECT_EQ(image != nullptr, row.shown) << row.fault;
     // Tile-sim's frame, never the "blocked" picture's stripes.
-    if (image) EXPECT_EQ(image->pixel(0, 0), qRgb(60, 60, 60)) << row.fault;
+    if (image) {
+      EXPECT_EQ(image->pixel(0, 0), qRgb(60, 60, 60)) << row.fault;
+    }
     const std::optional<TCachedTile> kept = disk.Load(14, x, 9);
     EXPECT_EQ(kept.has_value(), row.kept) << row.fault;
-    if (kept) EXPECT_LE(kept->freshUntil, now + 30 * 24 * 3600 + 60) << row.fault;
-    if (kept && row.goodOnDisk) EXPECT_EQ(kept->png, TilePngBytes(14, x, 9));
+    if (kept) {
+      EXPECT_LE(kept->freshUntil, now + 30 * 24 * 3600 + 60) << row.fault;
+    }
+    if (kept && row.goodOnDisk) {
+      EXPECT_EQ(kept->png, TilePngBytes(14, x, 9));
+    }
     // The stale tile is shown, and tried again as a failed tile is.
-    if (x == 1) EXPECT_GT(provider->WakeUpDelayMs(), 0);
+    if (x == 1) {
+      EXPECT_GT(provider->WakeUpDelayMs(), 0);
+    }
   }
   EXPECT_EQ(server.TotalRequests(), 5);
 }
