@@ -142,6 +142,8 @@ void TMapTileProvider::MakeRoom() {
 }
 
 void TMapTileProvider::Schedule() {
+  // A taken offer is a download like any other: the slot is free for the next tile.
+  if (m_offered && m_thread && !m_thread->HasOffer()) m_offered.reset();
   const double now = Now();
   int wakeUpSeconds = std::numeric_limits<int>::max();
   Entry* offered = m_offered ? Find(m_offered->x, m_offered->y, m_offered->zoom) : nullptr;
@@ -171,7 +173,8 @@ void TMapTileProvider::Schedule() {
         m_options.fetch, m_options.diskCache, MapUserAgent(), m_receiver.get(),
         [this](int x, int y, std::uint8_t zoom, QImage image, bool stale) {
           HandleResult(x, y, zoom, std::move(image), stale);
-        });
+        },
+        [this] { Schedule(); });
   std::optional<TTileJob> job;
   if (candidate)
     job = TTileJob{candidate->x, candidate->y, candidate->zoom,

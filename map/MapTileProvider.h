@@ -121,7 +121,8 @@ class TMapTileProvider {
   bool m_anyTileLoaded = false;
   // Tiles handed to the worker (running or offered) whose result has not come.
   int m_inFlight = 0;
-  // The tile last offered as the next one; the worker may have taken it.
+  // The tile last offered as the next one; once the worker has taken it,
+  // Schedule forgets it (the worker tells when it takes one).
   struct Key {
     int x;
     int y;

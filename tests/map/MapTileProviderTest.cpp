@@ -82,6 +82,23 @@ TEST_F(ProviderTest, MostUrgentTileIsFetchedFirstAndOneAtATime) {
   EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(0, 0), Url(2, 0), Url(3, 0), Url(1, 0)}));
 }
 
+// The next tile is handed over while one downloads: when it ends, the worker
+// goes on at once, even while the GUI thread is busy and has not yet taken
+// the result.
+TEST_F(ProviderTest, NextDownloadStartsWithoutTheGuiThread) {
+  fetch.Hold(true);
+  provider->GetTile(0, 0, 14, 0);
+  provider->GetTile(1, 0, 14, 1);
+  ASSERT_TRUE(WaitWithEvents([&] { return fetch.Urls().size() == 1; }));
+  QCoreApplication::processEvents();
+  fetch.Hold(false);
+  const QDeadlineTimer deadline(10000);
+  while (fetch.Urls().size() < 2 && !deadline.hasExpired()) QThread::msleep(2);
+  EXPECT_EQ(fetch.Urls(), (std::vector<std::string>{Url(0, 0), Url(1, 0)}));
+  ASSERT_TRUE(Settle());
+  EXPECT_NE(provider->GetTile(1, 0, 14, 1), nullptr);
+}
+
 TEST_F(ProviderTest, SixtyFifthTileEvictsTheLeastRecentlyLookedUpAndFreesItsImage) {
   const int imagesBefore = LiveDecodedImages();
   for (int x = 0; x < kTileCacheSize; ++x) {
