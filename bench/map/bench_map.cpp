@@ -189,7 +189,8 @@ struct HttpsTiles {
 };
 
 // One view through a new provider (a map just opened): a new worker, a new
-// connection and handshake, the 12 tiles fetched and decoded one at a time.
+// connection and handshake, the 12 tiles fetched one at a time and each
+// decoded while the next one comes.
 bool ProviderView(HttpsTiles& https) {
   const auto view = HttpsTiles::View();
   TMapTileProviderOptions options;
