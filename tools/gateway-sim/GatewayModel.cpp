@@ -156,7 +156,7 @@ void GatewayModel::HandleLine(const std::string& line, Millis now) {
         long long number = 0;
         const bool ok = ParseNumber(argument, 0, 65535, number) && parameters_.count(static_cast<int>(number));
         Acknowledge(ok, name);
-        if (ok) {
+        if (ok && !config_.unanswered.count(static_cast<int>(number))) {
             const int n = static_cast<int>(number);
             // The SIM PIN is write-only: the gateway tells whether one is set, never which.
             const std::string value = n == 61 ? std::string(parameters_[n].empty() ? "" : "****") : parameters_[n];

@@ -25,6 +25,7 @@
 #include <limits>
 #include <map>
 #include <random>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -37,6 +38,8 @@ struct GatewayConfig {
     std::string hardware = "QGW-410 rev B";
     std::string firmware = "3.8.12";
     std::map<int, std::string> factoryOverrides; // --param N=VALUE
+    // Firmware fault: reads of these are acknowledged, but no ":get" follows.
+    std::set<int> unanswered;                    // --unanswered-param N
     SimCard simCard = SimCard::Ready;
     std::string simPin = "1234";
     double latitude = 38.70710;  // centre of the GNSS track, degrees north

@@ -64,6 +64,8 @@ Test controls:
   --busy MS              a command that finds the gateway idle keeps it busy for MS;
                          it then answers that command and every line that came
                          meanwhile (a retransmission, say) back to back
+  --unanswered-param N   "%par_get N" is acknowledged but never answered with ":get"
+                         (repeatable), as a faulty firmware does
   --split N              write in pieces of at most N bytes ...
   --split-gap MS         ... with this pause between pieces (default 20)
   --hangup-after MS      close the line MS after a program first opened the port, as
@@ -164,6 +166,9 @@ ParseResult ParseOptions(int argc, char** argv, Options& options, std::string& e
                 return ParseResult::Error;
             }
             options.gateway.factoryOverrides[static_cast<int>(n)] = value.substr(eq + 1);
+        } else if (option == "--unanswered-param") {
+            if (!number(0, 65535)) return ParseResult::Error;
+            options.gateway.unanswered.insert(static_cast<int>(n));
         } else if (option == "--sim") {
             if (value == "ready") options.gateway.simCard = SimCard::Ready;
             else if (value == "locked") options.gateway.simCard = SimCard::Locked;
