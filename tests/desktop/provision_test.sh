@@ -77,6 +77,7 @@ start_gateway COM2 QEL100000000000002 --script "$work/deaf.script" --reboot-ms 6
 start_gateway COM3 QEL100000000000666
 start_gateway COM4 QEL100000000000004 --cloud-state-dir "$work/states"
 start_gateway COM5 QEL100000000000005
+start_gateway COM6 QEL100000000000006 --unanswered-param 97
 
 # Rows: settings | expected status | expected last line (a grep -E pattern) | arguments
 rows=(
@@ -90,6 +91,8 @@ rows=(
   "cloud|4|^result failed at gateway: no answer from the gateway within 3 s$|--port COM2 --timeout 3"
   # The ICCID comes from the SIM card: the gateway refuses to have it written.
   "cloud|5|^result failed at parameters: the gateway refused parameter 64$|--port COM5 --set 97=x --set 64=1234"
+  # The write is taken, but the read that should confirm it never comes.
+  "cloud|5|^result failed at parameters: parameter 97 did not read back$|--port COM6 --set 97=x"
   # The cloud holds the gateway for another account.
   "cloud|6|^result failed at registration: Register: Gateway QEL100000000000666 is registered to another account$|--port COM3"
   # Registered but never approved: the gateway stays "reg. pending".
