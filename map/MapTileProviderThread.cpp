@@ -121,7 +121,7 @@ TMapTileProviderThread::TDownloaded TMapTileProviderThread::Download(TTileJob jo
   return downloaded;
 }
 
-TMapTileProviderThread::TResult TMapTileProviderThread::Decode(TDownloaded& downloaded) {
+TMapTileProviderThread::TResult TMapTileProviderThread::Decode(const TDownloaded& downloaded) {
   const TTileFetchResult& answer = downloaded.answer;
   // Only a real tile counts: a public server's "blocked" picture comes with a
   // 403 or 429, and must neither be shown nor push the good tile aside.

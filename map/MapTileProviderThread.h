@@ -90,7 +90,7 @@ class TMapTileProviderThread {
   void DownloadLoop();
   void DecodeLoop();
   TDownloaded Download(TTileJob job);
-  TResult Decode(TDownloaded& downloaded);
+  TResult Decode(const TDownloaded& downloaded);
 
   TTileFetch m_fetch;
   std::shared_ptr<TTileDiskCache> m_diskCache;
